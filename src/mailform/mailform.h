@@ -1,0 +1,89 @@
+#pragma once
+#include "opendialog.h"
+#include "ui_mailform.h"
+#include "updown.h"
+
+#include <QString>
+#include <QWidget>
+
+class TDocInput;
+class TDocOutput;
+
+// The one window of the program. Its behaviour lives in its event handlers,
+// named after the control and event they serve; the files of this folder
+// hold them by concern.
+class TMailForm : public QWidget, private Ui::MailForm {
+    Q_OBJECT
+public:
+    explicit TMailForm(QWidget *parent = nullptr);
+    ~TMailForm() override;
+
+    // Read-only views for tests and diagnostics.
+    bool AddressVerified() const { return FAddressVerified; }
+    bool SmtpFailed() const { return FSmtpFailed; }
+    bool PopFailed() const { return FPopFailed; }
+    QString GetWorkDir() const { return WorkDir; }
+    QString GetMessageFileArg() const { return MessageFileArg; }
+    const TOpenDialog &GetOpenDialog() const { return OpenDialog; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void BindHandlers();
+
+    // Lifecycle
+    void FormCreate(QObject *Sender);
+    void FormClose(QObject *Sender);
+    void FormResize(QObject *Sender);
+    void QuitBtnClick(QObject *Sender);
+    void ClearBtnClick(QObject *Sender);
+
+    // Settings file and command-line hand-off
+    bool LoadSettings();
+    void SaveSettings(QObject *Sender);
+    void ApplyHandOff();
+    bool SendGatePasses();
+    void VisitHalvex(QObject *Sender);
+
+    // SMTP session
+    void eSMTPServerChange(QObject *Sender);
+    void SMTPConnectBtnClick(QObject *Sender);
+    void SMTP1StateChanged(QObject *Sender, short State);
+
+    // Sending
+    void SendBtnClick(QObject *Sender);
+    void cbSendFileClick(QObject *Sender);
+    void SMTP1Verify(QObject *Sender);
+    void SMTP1DocInput(QObject *Sender, TDocInput *DocInput);
+    void BuildHeaders();
+    void SendMessageText();
+    void SendMessageFile(const QString &FileName);
+
+    // Errors
+    void SMTP1Error(QObject *Sender, short Number, QString &Description, qint32 Scode,
+                    const QString &Source, const QString &HelpFile, qint32 HelpContext,
+                    bool &CancelDisplay);
+    void POP1Error(QObject *Sender, short Number, QString &Description, qint32 Scode,
+                   const QString &Source, const QString &HelpFile, qint32 HelpContext,
+                   bool &CancelDisplay);
+
+    // POP session
+    void ePOPServerChange(QObject *Sender);
+    void POPConnectBtnClick(QObject *Sender);
+    void POP1StateChanged(QObject *Sender, short State);
+    void POP1ProtocolStateChanged(QObject *Sender, short ProtocolState);
+
+    // Browsing
+    void POP1RefreshMessageCount(QObject *Sender, qint32 Number);
+    void udCurMessageClick(QObject *Sender, TUDBtnType Button);
+    void POP1DocOutput(QObject *Sender, TDocOutput *DocOutput);
+
+    bool FAddressVerified = false;
+    bool FSmtpFailed = false;
+    bool FPopFailed = false;
+    QString WorkDir;
+    QString MessageFileArg;
+    TOpenDialog OpenDialog;
+};
