@@ -3,17 +3,30 @@
 #include "apphandler.h"
 #include "label.h"
 #include "mailform.h"
+#include "maskstyle.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QStyle>
 #include <QCoreApplication>
 #include <QDir>
 
+static void InitArtwork()
+{
+    // The pictures live in a static library: register them before use.
+    Q_INIT_RESOURCE(orvmail);
+}
+
 TMailForm::TMailForm(QWidget *parent) : QWidget(parent)
 {
+    InitArtwork();
     setupUi(this);
     // Where the window was designed to open, not centred or cascaded.
     move(131, 46);
     udCurMessage->SetAssociate(eCurMessage);
+    auto *maskStyle = new TMaskStyle(QApplication::style()->name());
+    maskStyle->setParent(this);
+    ePassword->setStyle(maskStyle);
     // Our font's metrics differ a little from the design's: let each label
     // fit its caption.
     for (TLabel *label : findChildren<TLabel *>())

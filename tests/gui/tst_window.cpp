@@ -1,0 +1,301 @@
+// The window as laid out: geometry kept by alignment and the resize rule,
+// initial state, hints, colours, accessible names, Clear.
+#include "guitest.h"
+#include "label.h"
+#include "mailform.h"
+#include "statusbar.h"
+#include "tpop.h"
+#include "tsmtp.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextEdit>
+
+using GuiTest::Find;
+
+class TestWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { GuiTest::InitApp(); }
+
+    void opensAtDesignedPlaceAndSize()
+    {
+        auto form = GuiTest::ShowForm();
+        QCOMPARE(form->size(), QSize(418, 405));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Orvanta Mail"));
+        QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Orvanta Mail"));
+        QVERIFY(!form->windowIcon().isNull());
+        auto *pages = Find<QTabWidget>(form.get(), "PageControl1");
+        QCOMPARE(pages->geometry(), QRect(0, 9, 418, 396));
+        QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("SendPage"));
+        QStringList titles;
+        for (int i = 0; i < pages->count(); ++i)
+            titles << pages->tabText(i);
+        QCOMPARE(titles, (QStringList{"Send Mail", "Get Mail", "Connect To"}));
+    }
+
+    void resizeRuleMovesButtonsAndWidensEdits_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("designed width") << 418;
+        QTest::newRow("wider") << 600;
+        QTest::newRow("narrower") << 300;
+    }
+    void resizeRuleMovesButtonsAndWidensEdits()
+    {
+        QFETCH(int, width);
+        auto form = GuiTest::ShowForm();
+        form->resize(width, 405);
+        QTRY_COMPARE(form->width(), width);
+        for (const char *name : {"SendBtn", "ClearBtn", "QuitBtn"}) {
+            auto *button = Find(form.get(), name);
+            QCOMPARE(button->x(), width - button->width() - 10);
+        }
+        const int sendLeft = Find(form.get(), "SendBtn")->x();
+        for (const char *name : {"eTo", "eCC", "eSubject"}) {
+            auto *edit = Find(form.get(), name);
+            QCOMPARE(edit->width(), sendLeft - edit->x() - 10);
+        }
+        if (width == 418) {
+            QCOMPARE(sendLeft, 339);
+            QCOMPARE(Find(form.get(), "eTo")->width(), 273);
+        }
+        // The panel of the Send page never stretches; the page control does.
+        QCOMPARE(Find(form.get(), "Panel1")->geometry(), QRect(0, 4, 409, 347));
+        QCOMPARE(Find(form.get(), "PageControl1")->width(), width);
+    }
+
+    void alignedControlsFollowTheWindow()
+    {
+        auto form = GuiTest::ShowForm();
+        form->resize(560, 500);
+        QTRY_COMPARE(form->size(), QSize(560, 500));
+        // Taller: the pages keep their height; the space opens above the tabs.
+        auto *pages = Find(form.get(), "PageControl1");
+        QCOMPARE(pages->geometry(), QRect(0, 500 - 396, 560, 396));
+        QCOMPARE(Find(form.get(), "Panel2")->geometry(), QRect(0, 0, 560, 9));
+        for (const char *page : {"SendPage", "RecvPage", "ConPage"}) {
+            Find<QTabWidget>(form.get(), "PageControl1")->setCurrentWidget(Find(form.get(), page));
+            QWidget *p = Find(form.get(), page);
+            for (const char *bar : {"SMTPStatus", "POPStatus", "ConnectStatus"}) {
+                if (auto *status = p->findChild<TStatusBar *>(bar)) {
+                    QTRY_COMPARE(status->geometry(), QRect(0, p->height() - 17, p->width(), 17));
+                }
+            }
+        }
+        QWidget *send = Find(form.get(), "SendPage");
+        QCOMPARE(Find(form.get(), "reMessageText")->geometry(),
+                 QRect(0, send->height() - 17 - 247, send->width(), 247));
+        QWidget *recv = Find(form.get(), "RecvPage");
+        QCOMPARE(Find(form.get(), "Panel3")->geometry(), QRect(0, 0, recv->width(), 29));
+        QCOMPARE(Find(form.get(), "mReadMessage")->geometry(),
+                 QRect(0, 29, recv->width(), recv->height() - 29 - 17));
+        // Smaller: nothing scrolls, the page control is cut off at the top.
+        form->resize(200, 150);
+        QTRY_COMPARE(form->size(), QSize(200, 150));
+        QCOMPARE(pages->geometry(), QRect(0, 150 - 396, 200, 396));
+    }
+
+    void noScrollBarsAnywhere()
+    {
+        auto form = GuiTest::ShowForm();
+        for (auto *area : form->findChildren<QAbstractScrollArea *>()) {
+            QCOMPARE(area->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+            QCOMPARE(area->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        }
+    }
+
+    void initialState()
+    {
+        auto form = GuiTest::ShowForm();
+        QCOMPARE(Find<QLineEdit>(form.get(), "eSubject")->text(), QStringLiteral("Via Orvanta "));
+        QCOMPARE(Find<QLineEdit>(form.get(), "eCurMessage")->text(), QStringLiteral("0"));
+        QCOMPARE(Find<QLabel>(form.get(), "lMessageCount")->text(), QStringLiteral("0"));
+        QVERIFY(Find<QLineEdit>(form.get(), "eCurMessage")->isReadOnly());
+        auto *attach = Find<QCheckBox>(form.get(), "cbSendFile");
+        QVERIFY(!attach->isChecked());
+        QCOMPARE(attach->text(), QStringLiteral("&Attach Text File"));
+        QCOMPARE(attach->layoutDirection(), Qt::RightToLeft); // caption left of the box
+        for (const char *name : {"SMTPConnectBtn", "POPConnectBtn"}) {
+            auto *button = Find<QAbstractButton>(form.get(), name);
+            QCOMPARE(button->text(), QStringLiteral("Connect"));
+            QVERIFY(button->isEnabled());
+        }
+        auto *led = Find(form.get(), "LedImage");
+        QVERIFY(led->isHidden());
+        QVERIFY(!led->isEnabled());
+        for (auto *bar : form->findChildren<TStatusBar *>())
+            QVERIFY(bar->text().isEmpty());
+        // The client controls exist, keep their stored settings and are idle.
+        auto *smtp = Find<TSMTP>(form.get(), "SMTP1");
+        auto *pop = Find<TPOP>(form.get(), "POP1");
+        QCOMPARE(smtp->State(), short(6));
+        QCOMPARE(pop->State(), short(6));
+        QCOMPARE(smtp->RemotePort(), 25);
+        QCOMPARE(pop->RemotePort(), 110);
+        QCOMPARE(pop->RemoteHost(), QStringLiteral("127.0.0.1"));
+        QVERIFY(smtp->isHidden() && pop->isHidden());
+        QCOMPARE(smtp->focusPolicy(), Qt::NoFocus);
+        QVERIFY(smtp->width() <= 32 && smtp->height() <= 32);
+    }
+
+    void passwordShowsStars()
+    {
+        auto form = GuiTest::ShowForm();
+        auto *password = Find<QLineEdit>(form.get(), "ePassword");
+        QCOMPARE(password->echoMode(), QLineEdit::Password);
+        password->setText(QStringLiteral("s3cret"));
+        QCOMPARE(password->displayText(), QStringLiteral("******"));
+        QCOMPARE(password->text(), QStringLiteral("s3cret"));
+    }
+
+    void hintsOnlyWhereDesigned_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("To:") << "Label1" << "Recipient's name(s), comma delimited";
+        QTest::newRow("cc:") << "Label3" << "cc: name(s), comma delimited";
+        QTest::newRow("Subject:") << "Label2" << "Subject of this message";
+        QTest::newRow("attach") << "cbSendFile" << "Send a text file along with the message";
+        QTest::newRow("up-down") << "udCurMessage" << "Browse messages in order";
+        QTest::newRow("(From") << "Label9" << "Number of messages stored on the server";
+        QTest::newRow("messages)") << "Label11" << "Number of messages stored on the server";
+        QTest::newRow("save") << "SaveBtn" << "Save this connection";
+        QTest::newRow("banner") << "HalvexImage" << "Connect to www.halvex.example";
+        QTest::newRow("smtp host") << "Label7" << "Host name or IP address of SMTP server";
+        QTest::newRow("return") << "Label8" << "Return address to use when sending SMTP mail";
+        QTest::newRow("smtp connect") << "SMTPConnectBtn" << "Connect to SMTP server";
+        QTest::newRow("pop host") << "Label6" << "Host name or IP address of POP server";
+        QTest::newRow("user") << "Label5" << "Your user name on the host machine";
+        QTest::newRow("password") << "Label4" << "Your password on the host machine";
+        QTest::newRow("pop connect") << "POPConnectBtn" << "Connect to POP server";
+        for (const char *silent : {"SendBtn", "ClearBtn", "QuitBtn", "eTo", "eHomeAddr", "eSMTPServer",
+                                   "BitBtn1", "BitBtn2", "SMTPStatus", "ConnectStatus", "Panel1",
+                                   "lMessageCount", "Label10", "Label12", "reMessageText"})
+            QTest::newRow(silent) << silent << QString();
+    }
+    void hintsOnlyWhereDesigned()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, hint);
+        auto form = GuiTest::ShowForm();
+        QWidget *widget = Find(form.get(), name);
+        QVERIFY2(widget, qPrintable(name));
+        QCOMPARE(widget->toolTip(), hint);
+    }
+
+    void groupsColourTheirContents_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QPalette::ColorRole>("role");
+        QTest::addColumn<QColor>("colour");
+        const QColor maroon(128, 0, 0), navy(0, 0, 128);
+        QTest::newRow("smtp host edit") << "eSMTPServer" << QPalette::Text << maroon;
+        QTest::newRow("smtp label") << "Label12" << QPalette::WindowText << maroon;
+        QTest::newRow("smtp button") << "SMTPConnectBtn" << QPalette::ButtonText << maroon;
+        QTest::newRow("pop password") << "ePassword" << QPalette::Text << navy;
+        QTest::newRow("pop label") << "Label13" << QPalette::WindowText << navy;
+        QTest::newRow("pop button") << "POPConnectBtn" << QPalette::ButtonText << navy;
+        QTest::newRow("message text") << "reMessageText" << QPalette::Text << maroon;
+        QTest::newRow("message view") << "mReadMessage" << QPalette::Text << navy;
+        QTest::newRow("count") << "lMessageCount" << QPalette::WindowText << maroon;
+        QTest::newRow("To: is black") << "Label1" << QPalette::WindowText << QColor(Qt::black);
+    }
+    void groupsColourTheirContents()
+    {
+        QFETCH(QString, name);
+        QFETCH(QPalette::ColorRole, role);
+        QFETCH(QColor, colour);
+        auto form = GuiTest::ShowForm();
+        QCOMPARE(Find(form.get(), name)->palette().color(QPalette::Active, role), colour);
+    }
+
+    void everyTextControlHasAnAccessibleName()
+    {
+        auto form = GuiTest::ShowForm();
+        QStringList names;
+        for (auto *edit : form->findChildren<QLineEdit *>()) {
+            QVERIFY2(!edit->accessibleName().isEmpty(), qPrintable(edit->objectName()));
+            names << edit->accessibleName();
+        }
+        for (const char *other : {"reMessageText", "mReadMessage", "SMTPStatus", "POPStatus",
+                                  "ConnectStatus"}) {
+            QVERIFY2(!Find(form.get(), other)->accessibleName().isEmpty(), other);
+            names << Find(form.get(), other)->accessibleName();
+        }
+        // Two edits both labelled "Host Address:" must still be told apart.
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+        QCOMPARE(Find(form.get(), "eTo")->accessibleName(), QStringLiteral("To:"));
+    }
+
+    void countLabelGrowsToTheRight()
+    {
+        auto form = GuiTest::ShowForm();
+        auto *count = Find<TLabel>(form.get(), "lMessageCount");
+        const int left = count->x();
+        const int narrow = count->width();
+        count->SetCaption(QStringLiteral("123456"));
+        QCOMPARE(count->x(), left);
+        QVERIFY(count->width() > narrow);
+        QCOMPARE(count->width(), count->fontMetrics().horizontalAdvance(QStringLiteral("123456")));
+        QCOMPARE(Find(form.get(), "Label11")->x(), 164);
+    }
+
+    void labelsFitTheirCaptions()
+    {
+        auto form = GuiTest::ShowForm();
+        for (auto *label : form->findChildren<TLabel *>()) {
+            if (label->wordWrap()) {
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                         qPrintable(label->objectName()));
+            } else {
+                QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(label->text()),
+                         qPrintable(label->objectName()));
+            }
+        }
+    }
+
+    void clearEmptiesTheMessageButKeepsTheAttachBox()
+    {
+        auto form = GuiTest::ShowForm();
+        Find<QLineEdit>(form.get(), "eTo")->setText("a@example.org");
+        Find<QLineEdit>(form.get(), "eCC")->setText("b@example.org");
+        Find<QTextEdit>(form.get(), "reMessageText")->setPlainText("Hello\nthere");
+        auto *attach = Find<QCheckBox>(form.get(), "cbSendFile");
+        const QString caption = attach->text();
+        QTest::mouseClick(Find(form.get(), "ClearBtn"), Qt::LeftButton);
+        QCOMPARE(Find<QLineEdit>(form.get(), "eTo")->text(), QString());
+        QCOMPARE(Find<QLineEdit>(form.get(), "eCC")->text(), QString());
+        // The subject empties; it does not go back to its first text.
+        QCOMPARE(Find<QLineEdit>(form.get(), "eSubject")->text(), QString());
+        QCOMPARE(Find<QTextEdit>(form.get(), "reMessageText")->toPlainText(), QString());
+        QVERIFY(form->GetOpenDialog().FileName.isEmpty());
+        QCOMPARE(attach->text(), caption);
+    }
+
+    void quitButtonsCloseTheWindow_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("Send Mail") << "QuitBtn" << "SendPage";
+        QTest::newRow("Get Mail") << "BitBtn2" << "RecvPage";
+        QTest::newRow("Connect To") << "BitBtn1" << "ConPage";
+    }
+    void quitButtonsCloseTheWindow()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, page);
+        auto form = GuiTest::ShowForm();
+        Find<QTabWidget>(form.get(), "PageControl1")->setCurrentWidget(Find(form.get(), page));
+        QTest::mouseClick(Find(form.get(), button), Qt::LeftButton);
+        QVERIFY(!form->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
