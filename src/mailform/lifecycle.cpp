@@ -35,6 +35,7 @@ TMailForm::TMailForm(QWidget *parent) : QWidget(parent)
         KeepAligned(container);
     BindHandlers();
     Guarded([this] { FormCreate(this); });
+    FCreating = false;
 }
 
 TMailForm::~TMailForm() = default;
@@ -71,6 +72,9 @@ void TMailForm::closeEvent(QCloseEvent *event)
     // An error while ending a session is shown, but never keeps the user
     // from closing the window.
     Guarded([this] { FormClose(this); });
+    // A close asked for during creation leaves the window to appear.
+    if (!FCreating)
+        FClosed = true;
     event->accept();
 }
 

@@ -42,6 +42,7 @@ private:
 
     // Settings file and command-line hand-off
     bool LoadSettings();
+    void ConnectSmtp();
     void SaveSettings(QObject *Sender);
     void ApplyHandOff();
     bool SendGatePasses();
@@ -62,6 +63,7 @@ private:
     void SendMessageFile(const QString &FileName);
 
     // Errors
+    void ErrorBox(const QString &text);
     void SMTP1Error(QObject *Sender, short Number, QString &Description, qint32 Scode,
                     const QString &Source, const QString &HelpFile, qint32 HelpContext,
                     bool &CancelDisplay);
@@ -86,4 +88,8 @@ private:
     QString WorkDir;
     QString MessageFileArg;
     TOpenDialog OpenDialog;
+    // Set once the window has been asked to close after start-up, so that a
+    // send still waiting in its loop stops quietly.
+    bool FClosed = false;
+    bool FCreating = true;
 };

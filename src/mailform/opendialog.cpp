@@ -17,9 +17,8 @@ bool TOpenDialog::Execute(QWidget *parent)
         dialog.selectFile(FileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    FileName = QDir::toNativeSeparators(QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath());
-    // Choosing a file moves the working directory to its folder, as the
-    // system dialog does; Save Settings takes the directory anew for that.
-    QDir::setCurrent(QFileInfo(FileName).absolutePath());
+    // The working directory stays where it is: settings saved later must
+    // land where they are read at the next start.
+    FileName = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     return true;
 }

@@ -1,5 +1,11 @@
 // Composing and sending a message.
+#include "apphandler.h"
 #include "mailform.h"
+#include "messageid.h"
+#include "progresstexts.h"
+
+#include <QCoreApplication>
+#include <QPointer>
 
 void TMailForm::SendBtnClick(QObject *)
 {
@@ -8,28 +14,108 @@ void TMailForm::SendBtnClick(QObject *)
         close();
         return;
     }
+    if (SMTP1->State() != short(ConnState::Connected)) {
+        ErrorBox(QStringLiteral("Not connected to SMTP server"));
+        return;
+    }
+    FAddressVerified = false;
+    FSmtpFailed = false;
+    QString recipients = eTo->text();
+    if (!eCC->text().isEmpty())
+        recipients += QStringLiteral(", ") + eCC->text();
+    SMTP1->Verify(OleVariant(recipients));
+
+    // The check, and the send it sets off, run while we pump events here.
+    const QPointer<TMailForm> self(this);
+    while (self && SMTP1->Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!self || FClosed)
+        return;
+
+    if (!FAddressVerified) {
+        ErrorBox(QStringLiteral("Incorrect address format"));
+        return;
+    }
+    if (cbSendFile->isChecked())
+        SendMessageFile(OpenDialog.FileName);
 }
 
 void TMailForm::cbSendFileClick(QObject *)
 {
+    if (cbSendFile->isChecked()) {
+        if (OpenDialog.Execute(this))
+            cbSendFile->setText(cbSendFile->text() + QStringLiteral(": ") + OpenDialog.FileName);
+        else
+            cbSendFile->setChecked(false); // runs this handler again
+    } else {
+        cbSendFile->setText(QStringLiteral("&Attach Text File"));
+    }
 }
 
 void TMailForm::SMTP1Verify(QObject *)
 {
-}
-
-void TMailForm::SMTP1DocInput(QObject *, TDocInput *)
-{
+    SendMessageText();
+    FAddressVerified = true;
 }
 
 void TMailForm::BuildHeaders()
 {
+    SMTP1->DocInput()->Headers()->Clear();
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("To"), eTo->text());
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("From"), eHomeAddr->text());
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("CC"), eCC->text());
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Subject"), eSubject->text());
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Message-Id"),
+                                      MakeMessageId(ApplicationTitle(), eHomeAddr->text()));
+    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Content-Type"),
+                                      QStringLiteral("TEXT/PLAIN charset=US-ASCII"));
 }
 
 void TMailForm::SendMessageText()
 {
+    BuildHeaders();
+    SMTP1->SendDoc(OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->Headers()),
+                   OleVariant(reMessageText->toPlainText()), OleVariant(QString()),
+                   OleVariant(QString()));
 }
 
-void TMailForm::SendMessageFile(const QString &)
+void TMailForm::SendMessageFile(const QString &FileName)
 {
+    BuildHeaders();
+    SMTP1->DocInput()->SetFileName(FileName);
+    SMTP1->SendDoc(OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->Headers()),
+                   OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->FileName()),
+                   OleVariant(QString()));
+}
+
+QString SendProgressText(short state, qint32 total, qint32 transferred, bool failed,
+                         const QString &recipients, const QString &current)
+{
+    switch (DocState(state)) {
+    case DocState::Begin:
+        return QStringLiteral("Initiating document transfer");
+    case DocState::Headers:
+        return QStringLiteral("Sending headers");
+    case DocState::Data:
+        if (total < 1)
+            return QStringLiteral("Sending...");
+        // Whole-number arithmetic truncates exactly where floating point
+        // could land a hair below (29 of 100 must read 29, not 28).
+        return QStringLiteral("Sending data: %1 of %2 bytes (%3%)")
+            .arg(transferred)
+            .arg(total)
+            .arg(qint64(transferred) * 100 / total);
+    case DocState::End:
+        if (failed)
+            return QStringLiteral("Transfer aborted");
+        return QStringLiteral("Mail sent to %1 (%2 bytes data)").arg(recipients, QString::number(transferred));
+    }
+    return current;
+}
+
+void TMailForm::SMTP1DocInput(QObject *, TDocInput *DocInput)
+{
+    SMTPStatus->SetSimpleText(SendProgressText(DocInput->State(), DocInput->BytesTotal(),
+                                               DocInput->BytesTransferred(), FSmtpFailed,
+                                               eTo->text(), SMTPStatus->text()));
 }

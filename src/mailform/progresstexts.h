@@ -1,0 +1,8 @@
+#pragma once
+#include <QString>
+
+// The status texts of a document's transfer, from its transfer state.
+// `current` is what the bar shows now, kept for states that change nothing.
+QString SendProgressText(short state, qint32 total, qint32 transferred, bool failed,
+                         const QString &recipients, const QString &current);
+QString RetrieveProgressText(short state, qint32 transferred, bool failed, const QString &current);

@@ -1,0 +1,176 @@
+#include "textfile.h"
+#include "exceptions.h"
+
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace TextFile {
+
+namespace {
+constexpr qsizetype ChunkSize = 64 * 1024;
+
+[[noreturn]] void Fail(int error)
+{
+    throw EInOutError(error);
+}
+} // namespace
+
+QByteArray ReadAll(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Fail(errno);
+    QByteArray all;
+    for (;;) {
+        const qsizetype old = all.size();
+        all.resize(old + ChunkSize);
+        ssize_t n;
+        do {
+            n = ::read(fd, all.data() + old, size_t(ChunkSize));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            Fail(error);
+        }
+        all.resize(old + n);
+        if (n == 0)
+            break;
+    }
+    if (::close(fd) != 0)
+        Fail(errno);
+    return all;
+}
+
+LineReader::LineReader(const QString &path)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        Fail(errno);
+}
+
+LineReader::~LineReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool LineReader::Fill()
+{
+    if (m_eof)
+        return false;
+    if (m_offset > 0) {
+        m_buffer.remove(0, m_offset);
+        m_scan -= m_offset;
+        m_offset = 0;
+    }
+    const qsizetype old = m_buffer.size();
+    m_buffer.resize(old + ChunkSize);
+    ssize_t n;
+    do {
+        n = ::read(m_fd, m_buffer.data() + old, size_t(ChunkSize));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        const int error = errno;
+        m_buffer.resize(old);
+        Fail(error);
+    }
+    m_buffer.resize(old + n);
+    if (n == 0)
+        m_eof = true;
+    return n > 0;
+}
+
+QByteArray LineReader::ReadLine()
+{
+    for (;;) {
+        qsizetype i = m_scan;
+        for (; i < m_buffer.size(); ++i) {
+            const char c = m_buffer.at(i);
+            if (c == '\n' || (c == '\r' && (i + 1 < m_buffer.size() || m_eof))) {
+                QByteArray line = m_buffer.mid(m_offset, i - m_offset);
+                qsizetype next = i + 1;
+                if (c == '\r' && next < m_buffer.size() && m_buffer.at(next) == '\n')
+                    ++next;
+                m_offset = m_scan = next;
+                return line;
+            }
+            if (c == '\r')
+                break; // a CR at the end of what we have: wait to see if LF follows
+        }
+        m_scan = i;
+        if (!Fill() && (m_scan >= m_buffer.size())) {
+            QByteArray rest = m_buffer.mid(m_offset);
+            m_offset = m_scan = m_buffer.size();
+            return rest;
+        }
+    }
+}
+
+void LineReader::Close()
+{
+    if (m_fd < 0)
+        return;
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        Fail(errno);
+}
+
+void ReplaceAtomically(const QString &path, const QByteArray &content)
+{
+    QByteArray temp = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        Fail(errno);
+    auto failAndClean = [&](int error) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        Fail(error);
+    };
+    // Keep the permissions the user gave the file; a new file gets the
+    // usual ones.
+    struct stat old {};
+    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0
+                            ? (old.st_mode & 07777)
+                            : mode_t(0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+    ::fchmod(fd, mode);
+    qsizetype written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.constData() + written, size_t(content.size() - written));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            failAndClean(errno);
+        }
+        written += n;
+    }
+    if (::fsync(fd) != 0)
+        failAndClean(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        Fail(error);
+    }
+    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int error = errno;
+        ::unlink(temp.constData());
+        Fail(error);
+    }
+}
+
+QString Decode(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace TextFile
