@@ -8,8 +8,9 @@ bool LooksLikeRtf(const QByteArray &data);
 
 // Reads RTF into the document, replacing its content: the text with its
 // paragraphs, tabs and special characters, and bold, italic, underline,
-// strike-out and super/subscript as character formats. Returns false, leaving
-// the document empty, when the data is not well-formed enough to read: no
-// "{\rtf" header, unbalanced braces, or groups nested deeper than 1000.
+// strike-out and super/subscript as character formats (hidden text is left
+// out). Returns false, leaving the document empty, when the data is not
+// well-formed enough to read: no "{\rtf" header, unbalanced braces, or groups
+// nested deeper than 1000.
 // The parser is iterative and linear in the input size.
 bool ReadRtf(const QByteArray &data, QTextDocument *document);
