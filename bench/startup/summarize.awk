@@ -1,0 +1,61 @@
+# Turns measurements into a Markdown report.
+# Input lines: LABEL<TAB>MAP_MS<TAB>MAXRSS_KIB; the first label seen is the
+# yardstick every other program is compared with.
+# Variables: aim_ms, aim_mib (the allowed excess over the yardstick).
+BEGIN { FS = "\t" }
+
+function median(list, n,    v, i, j, t) {
+    # Insertion sort: a few dozen values at most.
+    for (i = 1; i <= n; i++) v[i] = list[i]
+    for (i = 2; i <= n; i++) {
+        t = v[i]
+        for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]
+        v[j + 1] = t
+    }
+    lo = v[1]; hi = v[n]
+    return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+}
+
+NF != 3 || $2 !~ /^[0-9]+(\.[0-9]+)?$/ || $3 !~ /^[0-9]+$/ {
+    printf "summarize: bad input line %d: %s\n", NR, $0 > "/dev/stderr"
+    bad = 1
+    exit 2
+}
+
+{
+    if (!($1 in count)) order[++labels] = $1
+    k = ++count[$1]
+    ms[$1, k] = $2
+    kib[$1, k] = $3
+}
+
+END {
+    if (bad) exit 2
+    if (labels == 0) {
+        print "summarize: no measurements" > "/dev/stderr"
+        exit 2
+    }
+    print "| program | runs | map ms median | min | max | peak MiB median | min | max |"
+    print "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
+    for (p = 1; p <= labels; p++) {
+        l = order[p]; n = count[l]
+        for (i = 1; i <= n; i++) { a[i] = ms[l, i]; b[i] = kib[l, i] / 1024 }
+        mms[l] = median(a, n); mslo = lo; mshi = hi
+        mmb[l] = median(b, n); mblo = lo; mbhi = hi
+        printf "| %s | %d | %.1f | %.1f | %.1f | %.1f | %.1f | %.1f |\n", \
+            l, n, mms[l], mslo, mshi, mmb[l], mblo, mbhi
+        delete a; delete b
+    }
+    base = order[1]
+    if (labels > 1) print ""
+    for (p = 2; p <= labels; p++) {
+        l = order[p]
+        dms = mms[l] - mms[base]; dmb = mmb[l] - mmb[base]
+        printf "- %s vs %s: %+.1f ms (x%.2f), %+.1f MiB (x%.2f)", l, base, \
+            dms, mms[l] / mms[base], dmb, mmb[l] / mmb[base]
+        if (aim_ms != "" && aim_mib != "")
+            printf "; aim (within %s ms and %s MiB): time %s, memory %s", aim_ms, aim_mib, \
+                (dms <= aim_ms ? "met" : "**not met**"), (dmb <= aim_mib ? "met" : "**not met**")
+        printf "\n"
+    }
+}
