@@ -92,4 +92,5 @@ private:
     // send still waiting in its loop stops quietly.
     bool FClosed = false;
     bool FCreating = true;
+    bool FSending = false; // a Send press is waiting for the control
 };

@@ -18,6 +18,10 @@ void TMailForm::SendBtnClick(QObject *)
         ErrorBox(QStringLiteral("Not connected to SMTP server"));
         return;
     }
+    // A second press while this one still waits would reset the flags the
+    // first send reports by; it is ignored until that send has ended.
+    if (FSending)
+        return;
     FAddressVerified = false;
     FSmtpFailed = false;
     QString recipients = eTo->text();
@@ -27,9 +31,13 @@ void TMailForm::SendBtnClick(QObject *)
 
     // The check, and the send it sets off, run while we pump events here.
     const QPointer<TMailForm> self(this);
+    FSending = true;
     while (self && SMTP1->Busy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (!self || FClosed)
+    if (!self)
+        return;
+    FSending = false;
+    if (FClosed)
         return;
 
     if (!FAddressVerified) {

@@ -36,6 +36,24 @@ void InitApp()
     qApp->setQuitOnLastWindowClosed(false);
     for (const char *scheme : {"http", "https", "file", "mailto"})
         QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), catcher(), "open");
+    // A box nobody expected must not hang the suite: it is closed after a
+    // while and reported.
+    auto *safety = new QTimer(qApp);
+    QObject::connect(safety, &QTimer::timeout, [] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        const int ticks = modal->property("orv_ticks").toInt() + 1;
+        modal->setProperty("orv_ticks", ticks);
+        if (ticks < 10)
+            return;
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        qWarning("closing an unexpected %s: %s", modal->metaObject()->className(),
+                 box ? qPrintable(box->text()) : "");
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+    });
+    safety->start(200);
 }
 
 QList<QUrl> OpenedUrls() { return catcher()->urls; }
@@ -82,3 +100,25 @@ ModalLog WhileAnsweringModals(const std::function<void()> &action,
 } // namespace GuiTest
 
 #include "guitest.moc"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace GuiTest {
+
+QString HandOffFile()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("note.txt"));
+}
+
+QByteArray PrepareHandOff(const QString &recipient, const QByteArray &text)
+{
+    QFile file(HandOffFile());
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+    return (recipient + QLatin1Char(',') + HandOffFile()).toLocal8Bit();
+}
+
+} // namespace GuiTest

@@ -41,3 +41,22 @@ ModalLog WhileAnsweringModals(const std::function<void()> &action,
                               const std::function<void(QWidget *)> &answer = {});
 
 } // namespace GuiTest
+
+namespace GuiTest {
+// The message file handed to windows created under ORV_GUITEST_MAIN_HANDOFF.
+QString HandOffFile();
+QByteArray PrepareHandOff(const QString &recipient, const QByteArray &text);
+} // namespace GuiTest
+
+// A test main whose application is started with a host program's argument
+// "recipient,file", so that every window it creates may send.
+#define ORV_GUITEST_MAIN_HANDOFF(TestClass, recipient, text)                               \
+    int main(int argc, char *argv[])                                                       \
+    {                                                                                      \
+        QByteArray handoff = GuiTest::PrepareHandOff(QStringLiteral(recipient), text);     \
+        int appArgc = 2;                                                                   \
+        char *appArgv[] = {argv[0], handoff.data(), nullptr};                              \
+        QApplication app(appArgc, appArgv);                                                \
+        TestClass test;                                                                    \
+        return QTest::qExec(&test, argc, argv);                                            \
+    }
