@@ -1,6 +1,9 @@
 // The window as laid out: geometry kept by alignment and the resize rule,
 // initial state, hints, colours, accessible names, Clear.
 #include "guitest.h"
+#include "bitbtn.h"
+#include "glyphs.h"
+#include "image.h"
 #include "label.h"
 #include "mailform.h"
 #include "statusbar.h"
@@ -276,6 +279,48 @@ private slots:
         QCOMPARE(Find<QTextEdit>(form.get(), "reMessageText")->toPlainText(), QString());
         QVERIFY(form->GetOpenDialog().FileName.isEmpty());
         QCOMPARE(attach->text(), caption);
+    }
+
+    void glyphsTakeTheirTransparencyFromTheBottomLeftPixel()
+    {
+        // 4 x 2 picture: left glyph | right glyph; bottom-left is the key.
+        QImage picture(4, 2, QImage::Format_RGB32);
+        const QRgb key = qRgb(128, 128, 0), white = qRgb(255, 255, 255), grey = qRgb(128, 128, 128);
+        picture.setPixel(0, 0, qRgb(255, 0, 0));
+        picture.setPixel(1, 0, key);
+        picture.setPixel(2, 0, white);
+        picture.setPixel(3, 0, grey);
+        picture.setPixel(0, 1, key);
+        picture.setPixel(1, 1, qRgb(0, 0, 255));
+        picture.setPixel(2, 1, key);
+        picture.setPixel(3, 1, qRgb(0, 0, 0));
+        QPalette palette;
+        palette.setColor(QPalette::Light, QColor(250, 250, 240));
+        palette.setColor(QPalette::Dark, QColor(90, 90, 100));
+        const QImage normal = Glyphs::NormalGlyph(QPixmap::fromImage(picture)).toImage();
+        const QImage disabled = Glyphs::DisabledGlyph(QPixmap::fromImage(picture), palette).toImage();
+        QCOMPARE(normal.size(), QSize(2, 2));
+        QCOMPARE(qAlpha(normal.pixel(1, 0)), 0);
+        QCOMPARE(qAlpha(normal.pixel(0, 1)), 0);
+        QCOMPARE(normal.pixel(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(normal.pixel(1, 1), qRgb(0, 0, 255));
+        // Disabled: the key is transparent there too, white and grey take the
+        // palette's 3-D highlight and shadow, other colours stay.
+        QCOMPARE(disabled.pixel(0, 0), QColor(250, 250, 240).rgb());
+        QCOMPARE(disabled.pixel(1, 0), QColor(90, 90, 100).rgb());
+        QCOMPARE(qAlpha(disabled.pixel(0, 1)), 0);
+        QCOMPARE(disabled.pixel(1, 1), qRgb(0, 0, 0));
+    }
+
+    void everyButtonShowsItsGlyph()
+    {
+        auto form = GuiTest::ShowForm();
+        for (auto *button : form->findChildren<TBitBtn *>()) {
+            QVERIFY2(!button->icon().isNull(), qPrintable(button->objectName()));
+            QCOMPARE(button->icon().pixmap(16, 16, QIcon::Disabled).size(), QSize(16, 16));
+        }
+        QCOMPARE(Find<TImage>(form.get(), "LedImage")->Picture().size(), QSize(32, 16));
+        QCOMPARE(Find<TImage>(form.get(), "HalvexImage")->Picture().size(), QSize(140, 34));
     }
 
     void quitButtonsCloseTheWindow_data()
