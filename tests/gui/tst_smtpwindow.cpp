@@ -170,13 +170,21 @@ private slots:
             << (kHello + QStringList{"C:MAIL FROM:<me@orvanta.test>", "S:250 ok", "C:RCPT TO:<bob@orvanta.test>",
                                      "S:550 5.1.1 <bob@orvanta.test>: Recipient address rejected",
                                      "C:RSET", "S:250 ok", "Z"})
-            << "1013 - 5.1.1 <bob@orvanta.test>: Recipient address rejected\n"
+            << "1013 - 5.1.1 <bob@orvanta.test>: Recipient address rejected"
                "(550 5.1.1 <bob@orvanta.test>: Recipient address rejected)"
             << true;
         QTest::newRow("5xx at end of data")
             << (kHello + kSendStart + QStringList{"C:DATA", "S:354 go", "D", "S:554 5.7.1 rejected by policy",
                                                   "C:RSET", "S:250 ok", "Z"})
-            << "1015 - 5.7.1 rejected by policy\n(554 5.7.1 rejected by policy)" << true;
+            << "1015 - 5.7.1 rejected by policy(554 5.7.1 rejected by policy)" << true;
+        // Every line of a multi-line refusal is shown, one per line.
+        QTest::newRow("multi-line refusal")
+            << (kHello + kSendStart + QStringList{"C:DATA", "S:354 go", "D",
+                                                  "S:552-5.3.4 message too big\r\n552 5.3.4 try smaller",
+                                                  "C:RSET", "S:250 ok", "Z"})
+            << "1015 - 5.3.4 message too big 5.3.4 try smaller(552-5.3.4 message too big)\n"
+               "(552 5.3.4 try smaller)"
+            << true;
         QTest::newRow("connection dropped mid-send")
             << (kHello + kSendStart + QStringList{"C:DATA", "S:354 go", "X"}) << "" << false;
     }
