@@ -1,5 +1,6 @@
 // The POP session: connecting, logging in, disconnecting.
 #include "mailform.h"
+#include "progresstexts.h"
 
 void TMailForm::ePOPServerChange(QObject *)
 {
@@ -27,29 +28,12 @@ void TMailForm::POPConnectBtnClick(QObject *)
 
 void TMailForm::POP1StateChanged(QObject *, short State)
 {
-    const QString host = POP1->RemoteHost();
-    switch (ConnState(State)) {
-    case ConnState::Connecting:
-        ConnectStatus->SetSimpleText(QStringLiteral("Connecting to POP server: ") + host + QStringLiteral("..."));
-        break;
-    case ConnState::Resolving:
-        ConnectStatus->SetSimpleText(QStringLiteral("Resolving Host"));
-        break;
-    case ConnState::Resolved:
-        ConnectStatus->SetSimpleText(QStringLiteral("Host Resolved"));
-        break;
-    case ConnState::Connected:
-        ConnectStatus->SetSimpleText(QStringLiteral("Connected to POP server: ") + host);
+    ConnectStatus->SetSimpleText(
+        SessionStateText(QStringLiteral("POP"), State, POP1->RemoteHost(), ConnectStatus->text()));
+    if (State == short(ConnState::Connected))
         POPConnectBtn->setText(QStringLiteral("Disconnect"));
-        break;
-    case ConnState::Disconnecting:
-        ConnectStatus->SetSimpleText(QStringLiteral("Disconnecting from POP server: ") + host + QStringLiteral("..."));
-        break;
-    case ConnState::Disconnected:
-        ConnectStatus->SetSimpleText(QStringLiteral("Disconnected from POP server: ") + host);
+    else if (State == short(ConnState::Disconnected))
         POPConnectBtn->setText(QStringLiteral("Connect"));
-        break;
-    }
     const bool connected = State == short(ConnState::Connected);
     ePOPServer->setEnabled(!connected);
     eUserName->setEnabled(!connected);

@@ -1,6 +1,6 @@
 // The SMTP session: connecting, disconnecting, and its states on the window.
-#include "label.h"
 #include "mailform.h"
+#include "progresstexts.h"
 
 void TMailForm::eSMTPServerChange(QObject *)
 {
@@ -28,31 +28,34 @@ void TMailForm::SMTPConnectBtnClick(QObject *)
     }
 }
 
+QString SessionStateText(const QString &kind, short state, const QString &host, const QString &current)
+{
+    const QString server = kind + QStringLiteral(" server: ");
+    switch (ConnState(state)) {
+    case ConnState::Connecting:
+        return QStringLiteral("Connecting to ") + server + host + QStringLiteral("...");
+    case ConnState::Resolving:
+        return QStringLiteral("Resolving Host");
+    case ConnState::Resolved:
+        return QStringLiteral("Host Resolved");
+    case ConnState::Connected:
+        return QStringLiteral("Connected to ") + server + host;
+    case ConnState::Disconnecting:
+        return QStringLiteral("Disconnecting from ") + server + host + QStringLiteral("...");
+    case ConnState::Disconnected:
+        return QStringLiteral("Disconnected from ") + server + host;
+    }
+    return current;
+}
+
 void TMailForm::SMTP1StateChanged(QObject *, short State)
 {
-    const QString host = SMTP1->RemoteHost();
-    switch (ConnState(State)) {
-    case ConnState::Connecting:
-        ConnectStatus->SetSimpleText(QStringLiteral("Connecting to SMTP server: ") + host + QStringLiteral("..."));
-        break;
-    case ConnState::Resolving:
-        ConnectStatus->SetSimpleText(QStringLiteral("Resolving Host"));
-        break;
-    case ConnState::Resolved:
-        ConnectStatus->SetSimpleText(QStringLiteral("Host Resolved"));
-        break;
-    case ConnState::Connected:
-        ConnectStatus->SetSimpleText(QStringLiteral("Connected to SMTP server: ") + host);
+    ConnectStatus->SetSimpleText(
+        SessionStateText(QStringLiteral("SMTP"), State, SMTP1->RemoteHost(), ConnectStatus->text()));
+    if (State == short(ConnState::Connected))
         SMTPConnectBtn->setText(QStringLiteral("Disconnect"));
-        break;
-    case ConnState::Disconnecting:
-        ConnectStatus->SetSimpleText(QStringLiteral("Disconnecting from SMTP server: ") + host + QStringLiteral("..."));
-        break;
-    case ConnState::Disconnected:
-        ConnectStatus->SetSimpleText(QStringLiteral("Disconnected from SMTP server: ") + host);
+    else if (State == short(ConnState::Disconnected))
         SMTPConnectBtn->setText(QStringLiteral("Connect"));
-        break;
-    }
     const bool connected = State == short(ConnState::Connected);
     eSMTPServer->setEnabled(!connected);
     eHomeAddr->setEnabled(!connected);

@@ -30,6 +30,7 @@ private slots:
     {
         auto form = GuiTest::ShowForm();
         QCOMPARE(form->size(), QSize(418, 405));
+        QCOMPARE(form->pos(), QPoint(131, 46));
         QCOMPARE(form->windowTitle(), QStringLiteral("Orvanta Mail"));
         QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Orvanta Mail"));
         QVERIFY(!form->windowIcon().isNull());
