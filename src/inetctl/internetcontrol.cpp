@@ -1,4 +1,83 @@
 #include "internetcontrol.h"
+#include "inetctlerrors.h"
+
+#include <QDebug>
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+TInternetControl::HandlerErrorSink &Sink()
+{
+    static TInternetControl::HandlerErrorSink sink;
+    return sink;
+}
+// Automation errors of this control carry the facility of user-defined
+// errors with the error number in the low word.
+constexpr quint32 kErrorFacility = 0x800A0000u;
+} // namespace
+
+QString toString(InetError error)
+{
+    switch (error) {
+    case InetError::ConnectFailed: return QStringLiteral("ConnectFailed");
+    case InetError::ConnectionLost: return QStringLiteral("ConnectionLost");
+    case InetError::Timeout: return QStringLiteral("Timeout");
+    case InetError::ProtocolError: return QStringLiteral("ProtocolError");
+    case InetError::GreetingRefused: return QStringLiteral("GreetingRefused");
+    case InetError::HelloRefused: return QStringLiteral("HelloRefused");
+    case InetError::SenderRefused: return QStringLiteral("SenderRefused");
+    case InetError::RecipientRefused: return QStringLiteral("RecipientRefused");
+    case InetError::DataRefused: return QStringLiteral("DataRefused");
+    case InetError::MessageRefused: return QStringLiteral("MessageRefused");
+    case InetError::BadHeader: return QStringLiteral("BadHeader");
+    case InetError::BadAddress: return QStringLiteral("BadAddress");
+    case InetError::FileError: return QStringLiteral("FileError");
+    case InetError::AuthFailed: return QStringLiteral("AuthFailed");
+    case InetError::StatFailed: return QStringLiteral("StatFailed");
+    case InetError::RetrieveFailed: return QStringLiteral("RetrieveFailed");
+    case InetError::QuitFailed: return QStringLiteral("QuitFailed");
+    }
+    return QStringLiteral("InetError(%1)").arg(short(error));
+}
+
+void TInternetControl::SetHandlerErrorSink(HandlerErrorSink sink)
+{
+    Sink() = std::move(sink);
+}
+
+void TInternetControl::ReportHandlerError(const std::exception &error)
+{
+    if (Sink()) {
+        try {
+            Sink()(error);
+            return;
+        } catch (...) {
+        }
+    }
+    qWarning("Error in an event handler: %s", error.what());
+}
+
+void TInternetControl::RaiseError(InetError number, const QString &description,
+                                  const QStringList &serverLines, const QString &source)
+{
+    m_errors->Clear();
+    for (const QString &line : serverLines)
+        m_errors->Add(line);
+    QString text = description;
+    bool cancelDisplay = false;
+    const short code = short(number);
+    RaiseEvent([&] {
+        emit OnError(code, text, qint32(kErrorFacility | quint16(code)), source, QString(), 0, cancelDisplay);
+    });
+    // The controls have no display of their own: CancelDisplay changes nothing.
+}
+
+qint32 TInternetControl::ClampCount(qint64 count)
+{
+    return qint32(std::clamp<qint64>(count, 0, std::numeric_limits<qint32>::max()));
+}
 
 QString toString(ConnState state)
 {

@@ -5,6 +5,12 @@
 #include <QString>
 #include <QWidget>
 
+#include <exception>
+#include <functional>
+#include <stdexcept>
+
+enum class InetError : short;
+
 // Connection state reported by both controls.
 enum class ConnState : short {
     Connecting = 1,
@@ -65,12 +71,37 @@ public:
 
     QSize sizeHint() const override { return QSize(32, 32); }
 
+    // Where an exception thrown by an event handler goes: it must not unwind
+    // into the engine or into Qt's event dispatch. The application installs
+    // its exception handler here; without one the message is logged.
+    using HandlerErrorSink = std::function<void(const std::exception &)>;
+    static void SetHandlerErrorSink(HandlerErrorSink sink);
+
 signals:
     void OnError(short Number, QString &Description, qint32 Scode, const QString &Source,
                  const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
     void OnStateChanged(short State);
 
 protected:
+    // Emits one event; an exception from the handler is passed to the sink
+    // and the event counts as handled.
+    template <typename Emit>
+    void RaiseEvent(Emit &&emitEvent) noexcept
+    {
+        try {
+            emitEvent();
+        } catch (const std::exception &error) {
+            ReportHandlerError(error);
+        } catch (...) {
+            ReportHandlerError(std::runtime_error("Unknown error in an event handler"));
+        }
+    }
+    // Fills Errors with the server's reply lines and raises OnError.
+    void RaiseError(InetError number, const QString &description, const QStringList &serverLines,
+                    const QString &source);
+    static qint32 ClampCount(qint64 count);
+    static void ReportHandlerError(const std::exception &error);
+
     TErrors *m_errors;
 
 private:

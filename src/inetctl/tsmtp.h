@@ -1,12 +1,17 @@
 #pragma once
 #include "internetcontrol.h"
+#include "smtp/smtpsession.h"
 
 // The SMTP client control (interface ISmtpControl).
-class TSMTP : public TInternetControl {
+class TSMTP : public TInternetControl, private SmtpEvents {
     Q_OBJECT
 public:
     explicit TSMTP(QWidget *parent = nullptr);
     ~TSMTP() override;
+
+    short State() const override;
+    // From Verify until the check, and every document it set off, has ended.
+    bool Busy() const override;
 
     void Connect(const OleVariant &remoteHost, const OleVariant &remotePort) override;
     void Quit() override;
@@ -21,9 +26,26 @@ public:
 signals:
     void OnVerify();
     void OnDocInput(TDocInput *DocInput);
+    // Raised by the design's interface but not used by the engine.
+    void OnTimeout();
+    void OnCancel();
+    void OnProtocolStateChanged(short ProtocolState);
+    void OnBusy(bool Busy);
+    void OnLog();
+    void OnReset();
+    void OnExpand();
+    void OnHelp();
+    void OnNoop();
 
 private:
+    void SessionStateChanged(ConnState state) override;
+    void SessionError(InetError number, const QString &description, const QStringList &serverLines) override;
+    void SmtpDocProgress(DocState state, qint64 total, qint64 transferred) override;
+    void RunVerify(const QString &recipients);
+
     TDocInput *m_docInput;
+    SmtpSession *m_session;
+    int m_verifying = 0;
 };
 
 using ISmtpControl = TSMTP;

@@ -1,0 +1,55 @@
+#pragma once
+#include <QString>
+
+// The error numbers both controls raise through OnError. This is the one
+// table: docs/RELIABILITY.md summarises it, the window singles out only
+// ConnectFailed (1003).
+//
+//  number  name               raised when
+//  1003    ConnectFailed      the host name does not resolve, the port is not
+//                             valid, or no address of the host accepts a
+//                             connection
+//  1004    ConnectionLost     the server closed the connection, or the socket
+//                             failed, while the session was open
+//  1005    Timeout            the server stayed silent longer than Timeout
+//                             seconds (greeting, a reply, or a stalled transfer)
+//  1006    ProtocolError      a reply that is not SMTP/POP3: garbage, an invalid
+//                             reply code, a line or reply beyond its limit
+//  1010    GreetingRefused    the server's greeting was not 220 / +OK
+//  1011    HelloRefused       both EHLO and HELO were refused
+//  1012    SenderRefused      MAIL FROM was refused
+//  1013    RecipientRefused   a RCPT TO was refused (nothing is sent then)
+//  1014    DataRefused        DATA was refused
+//  1015    MessageRefused     the server refused the message after its end
+//  1016    BadHeader          a header name or value the control will not send
+//                             (line breaks in a value, an invalid name)
+//  1017    BadAddress         the document has no usable sender or recipients
+//  1018    FileError          the body file is not named, cannot be opened or
+//                             cannot be read
+//  1020    AuthFailed         USER or PASS was refused
+//  1021    StatFailed         STAT was refused or its reply is malformed
+//  1022    RetrieveFailed     RETR was refused (e.g. no such message)
+//  1023    QuitFailed         the server refused QUIT (the connection is
+//                             closed anyway; mailbox changes may be lost)
+enum class InetError : short {
+    ConnectFailed = 1003,
+    ConnectionLost = 1004,
+    Timeout = 1005,
+    ProtocolError = 1006,
+    GreetingRefused = 1010,
+    HelloRefused = 1011,
+    SenderRefused = 1012,
+    RecipientRefused = 1013,
+    DataRefused = 1014,
+    MessageRefused = 1015,
+    BadHeader = 1016,
+    BadAddress = 1017,
+    FileError = 1018,
+    AuthFailed = 1020,
+    StatFailed = 1021,
+    RetrieveFailed = 1022,
+    QuitFailed = 1023,
+};
+
+// Short name for messages and test output.
+QString toString(InetError error);

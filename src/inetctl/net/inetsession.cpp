@@ -1,0 +1,416 @@
+#include "inetsession.h"
+#include "hostport.h"
+
+#include <QCoreApplication>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+#include <utility>
+
+namespace {
+// How much the socket may hold unread while an event handler runs a nested
+// loop: beyond it Qt stops reading from the kernel, so a fast server cannot
+// make us buffer a whole message behind a modal box.
+constexpr qint64 kSocketReadBuffer = 1024 * 1024;
+// Largest single read handed to the engine.
+constexpr qint64 kReadChunk = 256 * 1024;
+
+// A socket may be dropped from inside its own signal (a handler quits, or
+// the window goes, during a nested loop). Qt still touches the socket after
+// our slot returns, and deleteLater may run inside a nested loop, so dropped
+// sockets wait here until no socket slot of ours is on the stack.
+int g_socketSlotDepth = 0;
+
+struct SocketSlotScope {
+    SocketSlotScope() { ++g_socketSlotDepth; }
+    ~SocketSlotScope() { --g_socketSlotDepth; }
+};
+
+QList<QTcpSocket *> &Graveyard()
+{
+    static QList<QTcpSocket *> sockets;
+    return sockets;
+}
+
+void Reap()
+{
+    if (g_socketSlotDepth > 0) {
+        QTimer::singleShot(10, QCoreApplication::instance(), Reap);
+        return;
+    }
+    const QList<QTcpSocket *> sockets = std::exchange(Graveyard(), {});
+    qDeleteAll(sockets);
+}
+
+void Bury(QTcpSocket *socket)
+{
+    socket->setParent(nullptr);
+    if (!QCoreApplication::instance()) {
+        delete socket;
+        return;
+    }
+    if (Graveyard().isEmpty())
+        QTimer::singleShot(0, QCoreApplication::instance(), Reap);
+    Graveyard().append(socket);
+}
+} // namespace
+
+InetSession::InetSession(SessionEvents *events, quint16 defaultPort, QObject *parent)
+    : QObject(parent), m_events(events), m_defaultPort(defaultPort)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &InetSession::TimerFired);
+}
+
+InetSession::~InetSession()
+{
+    // The window closes right after Quit: hand the QUIT to the kernel before
+    // the socket goes, so that the server still sees a clean goodbye.
+    if (m_socket && m_state == ConnState::Disconnecting)
+        m_socket->flush();
+    Shutdown();
+}
+
+void InetSession::SetTimeoutSeconds(int seconds)
+{
+    m_timeoutMs = qBound(1, seconds, 3600) * 1000;
+}
+
+void InetSession::Open(const QString &remoteHost, int explicitPort)
+{
+    Shutdown();
+    ResetSession();
+    ++m_generation;
+    m_in.clear();
+    m_inPos = 0;
+    m_connectErrors.clear();
+    m_addresses.clear();
+
+    HostPort where = ParseHostPort(remoteHost, m_defaultPort);
+    if (explicitPort > 0 && explicitPort <= 65535)
+        where.port = quint16(explicitPort);
+    m_port = where.port;
+    m_peerText = where.host.contains(QLatin1Char(':'))
+                     ? QStringLiteral("[%1]:%2").arg(where.host).arg(where.port)
+                     : QStringLiteral("%1:%2").arg(where.host).arg(where.port);
+
+    if (!RaiseState(ConnState::Connecting))
+        return;
+    if (!where.ok) {
+        Fail(InetError::ConnectFailed, where.error);
+        return;
+    }
+    if (!RaiseState(ConnState::Resolving))
+        return;
+    WaitForServer(true); // a lookup that never answers is given up like a silent server
+    m_lookupId = QHostInfo::lookupHost(where.host, this, &InetSession::HostLookedUp);
+}
+
+void InetSession::Shutdown()
+{
+    DropSocket();
+    m_timer.stop();
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    m_state = ConnState::Disconnected;
+}
+
+bool InetSession::RaiseState(ConnState state)
+{
+    m_state = state;
+    const Guard guard = MakeGuard();
+    m_events->SessionStateChanged(state);
+    return guard.Holds();
+}
+
+void InetSession::Fail(InetError number, const QString &description, const QStringList &serverLines)
+{
+    Shutdown();
+    ++m_generation;
+    const bool hadWork = TakeRunningWork();
+    const Guard guard = MakeGuard();
+    m_events->SessionError(number, description, serverLines);
+    if (!guard.Holds())
+        return;
+    if (hadWork) {
+        RaiseWorkAborted();
+        if (!guard.Holds())
+            return;
+    }
+    m_events->SessionStateChanged(ConnState::Disconnected);
+}
+
+void InetSession::FinishDisconnect()
+{
+    Shutdown();
+    ++m_generation;
+    m_events->SessionStateChanged(ConnState::Disconnected);
+}
+
+void InetSession::AbortConnecting()
+{
+    Shutdown();
+    ++m_generation;
+    if (!RaiseState(ConnState::Disconnecting))
+        return;
+    FinishDisconnect();
+}
+
+void InetSession::Write(const QByteArray &bytes)
+{
+    if (m_socket)
+        m_socket->write(bytes);
+}
+
+qint64 InetSession::BytesToWrite() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+void InetSession::WaitForServer(bool waiting, int milliseconds)
+{
+    if (waiting)
+        m_timer.start(milliseconds > 0 ? qMin(milliseconds, m_timeoutMs) : m_timeoutMs);
+    else
+        m_timer.stop();
+}
+
+QByteArrayView InetSession::InputData() const
+{
+    return QByteArrayView(m_in).sliced(m_inPos);
+}
+
+void InetSession::Consume(qsizetype count)
+{
+    m_inPos = qMin(m_inPos + count, m_in.size());
+}
+
+QHostAddress InetSession::LocalAddress() const
+{
+    return m_socket ? m_socket->localAddress() : QHostAddress();
+}
+
+void InetSession::HostLookedUp(const QHostInfo &info)
+{
+    if (info.lookupId() != m_lookupId)
+        return;
+    m_lookupId = -1;
+    try {
+        m_addresses = info.addresses();
+        if (info.error() != QHostInfo::NoError || m_addresses.isEmpty()) {
+            Fail(InetError::ConnectFailed,
+                 QStringLiteral("Could not resolve host %1").arg(m_peerText),
+                 QStringList{info.errorString()});
+            return;
+        }
+        if (!RaiseState(ConnState::Resolved))
+            return;
+        TryNextAddress();
+    } catch (const std::exception &error) {
+        Fail(InetError::ConnectFailed, QString::fromUtf8(error.what()));
+    }
+}
+
+void InetSession::TryNextAddress()
+{
+    DropSocket();
+    if (m_addresses.isEmpty()) {
+        Fail(InetError::ConnectFailed, QStringLiteral("Could not connect to %1").arg(m_peerText),
+             m_connectErrors);
+        return;
+    }
+    const QHostAddress address = m_addresses.takeFirst();
+    m_socket = new QTcpSocket(this);
+    // Mail traffic never goes through a proxy set in the environment.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    m_socket->setReadBufferSize(kSocketReadBuffer);
+    connect(m_socket, &QTcpSocket::connected, this, &InetSession::SocketConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &InetSession::SocketReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &InetSession::SocketBytesWritten);
+    // Queued: a socket may report an error from inside connectToHost, and
+    // the next attempt must not start inside the last one.
+    // The socket travels as a guarded pointer: by the time a queued call
+    // runs, the socket may have been dropped.
+    const QPointer<QTcpSocket> socket(m_socket);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this, socket] { SocketError(socket); }, Qt::QueuedConnection);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this, socket] { SocketDisconnected(socket); },
+            Qt::QueuedConnection);
+    WaitForServer(true);
+    m_socket->connectToHost(address, m_port);
+}
+
+void InetSession::DropSocket()
+{
+    if (!m_socket)
+        return;
+    QTcpSocket *socket = m_socket;
+    m_socket = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    Bury(socket);
+    m_connected = false;
+}
+
+void InetSession::SocketConnected()
+{
+    const SocketSlotScope scope;
+    if (sender() != m_socket)
+        return;
+    m_connected = true;
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    try {
+        OnConnected();
+    } catch (const std::exception &error) {
+        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
+    }
+}
+
+void InetSession::SocketReadyRead()
+{
+    const SocketSlotScope scope;
+    if (sender() != m_socket)
+        return;
+    DrainInput();
+}
+
+void InetSession::DrainInput()
+{
+    // Events raised while processing may run nested loops; a socket does not
+    // re-emit readyRead meanwhile, so this loop reads until nothing is left,
+    // and a call that arrives during processing only asks for one more round.
+    if (m_inInput) {
+        m_inputAgain = true;
+        return;
+    }
+    const Guard guard = MakeGuard();
+    m_inInput = true;
+    try {
+        do {
+            m_inputAgain = false;
+            while (m_socket && m_socket->bytesAvailable() > 0) {
+                if (m_inPos > 0) {
+                    m_in.remove(0, m_inPos); // only the unconsumed tail moves
+                    m_inPos = 0;
+                }
+                const qsizetype old = m_in.size();
+                const qint64 want = qMin(m_socket->bytesAvailable(), kReadChunk);
+                m_in.resize(old + want);
+                const qint64 got = m_socket->read(m_in.data() + old, want);
+                m_in.resize(old + qMax<qint64>(got, 0));
+                if (got <= 0)
+                    break;
+                OnInput();
+                if (!guard.session)
+                    return;
+                if (!guard.Holds()) {
+                    m_inInput = false;
+                    return;
+                }
+            }
+            if (m_inputAgain && InputData().size() > 0) {
+                OnInput();
+                if (!guard.session)
+                    return;
+                if (!guard.Holds()) {
+                    m_inInput = false;
+                    return;
+                }
+            }
+        } while (m_inputAgain);
+    } catch (const std::exception &error) {
+        if (!guard.session)
+            return;
+        m_inInput = false;
+        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
+        return;
+    }
+    m_inInput = false;
+}
+
+void InetSession::SocketBytesWritten()
+{
+    const SocketSlotScope scope;
+    if (sender() != m_socket)
+        return;
+    try {
+        if (WaitingForServer())
+            WaitForServer(true); // progress: the silence clock starts again
+        OnWritten();
+    } catch (const std::exception &error) {
+        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
+    }
+}
+
+void InetSession::SocketError(const QPointer<QTcpSocket> &socket)
+{
+    const SocketSlotScope scope;
+    if (!socket || socket != m_socket)
+        return;
+    const QString text = socket->errorString();
+    if (socket->state() != QAbstractSocket::ConnectedState && m_state != ConnState::Connected
+        && m_state != ConnState::Disconnecting && !m_connected) {
+        // This address did not take the connection: try the next one.
+        m_connectErrors.append(QStringLiteral("%1: %2").arg(m_peerText, text));
+        TryNextAddress();
+        return;
+    }
+    ConnectionEnded(text);
+}
+
+void InetSession::SocketDisconnected(const QPointer<QTcpSocket> &socket)
+{
+    const SocketSlotScope scope;
+    if (!socket || socket != m_socket)
+        return;
+    ConnectionEnded(QStringLiteral("The server closed the connection"));
+}
+
+void InetSession::ConnectionEnded(const QString &detail)
+{
+    // What the server said before it closed still counts (a 421, a QUIT
+    // reply, the end of a message).
+    const Guard guard = MakeGuard();
+    DrainInput();
+    if (!guard.Holds())
+        return;
+    if (m_state == ConnState::Disconnecting) {
+        OnClosedWhileQuitting();
+        if (guard.Holds())
+            FinishDisconnect();
+        return;
+    }
+    Fail(InetError::ConnectionLost, QStringLiteral("Connection to %1 lost").arg(m_peerText),
+         QStringList{detail});
+}
+
+void InetSession::TimerFired()
+{
+    try {
+        // Silence is the server's only when it has nothing waiting for us and
+        // we are not the ones holding the transfer (a handler showing a
+        // modal box in the middle of our processing).
+        if (m_socket && m_socket->bytesAvailable() > 0) {
+            WaitForServer(true);
+            if (!m_inInput)
+                DrainInput();
+            return;
+        }
+        if (ClientHolding()) {
+            WaitForServer(true);
+            return;
+        }
+        if (m_state == ConnState::Disconnecting) {
+            FinishDisconnect(); // a server that never answers QUIT is simply left
+            return;
+        }
+        const InetError number = (m_state == ConnState::Resolving || (m_state == ConnState::Resolved && !m_connected))
+                                     ? InetError::ConnectFailed
+                                     : InetError::Timeout;
+        Fail(number, QStringLiteral("No answer from %1 within %2 seconds")
+                         .arg(m_peerText)
+                         .arg(m_timeoutMs / 1000));
+    } catch (...) {
+    }
+}

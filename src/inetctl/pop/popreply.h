@@ -1,0 +1,64 @@
+#pragma once
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QPair>
+
+namespace pop {
+
+// RFC 1939 3 allows 512 octets for a status line; we accept eight times that
+// and refuse more, so that a server that never ends its line cannot make the
+// client buffer without bound.
+constexpr qsizetype kMaxStatusLine = 4096;
+// The header block of a retrieved message is held whole until it ends; past
+// this size the rest is handed on as body text instead of growing memory.
+constexpr qsizetype kMaxHeaderBlock = 1024 * 1024;
+
+struct StatusLine {
+    bool ok = false;  // "+OK" (else "-ERR")
+    QByteArray text;  // what follows the indicator, trimmed
+};
+
+enum class ParseResult { Complete, NeedMore, Invalid };
+
+// Parses the status line at the front of data (CRLF or bare LF). On
+// Complete, *consumed is the number of bytes it took.
+ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *consumed, QByteArray *error);
+
+using RawHeader = QPair<QByteArray, QByteArray>;
+
+// Decodes the multi-line answer to RETR as it streams in: finds the
+// terminating ".CRLF" (also across reads), removes the stuffed dots, splits
+// the header block (folded lines unfolded into one value) from the body, and
+// gives the body with CRLF line ends. Bare-LF line ends from a careless
+// server are accepted and turned into CRLF.
+class RetrDecoder {
+public:
+    // Takes bytes up to and including the terminating line; returns how
+    // many were taken (what follows belongs to the next reply).
+    qsizetype Feed(QByteArrayView data);
+
+    bool Done() const { return m_done; }
+    bool HeadersDone() const { return !m_inHeaders; }
+    const QList<RawHeader> &Headers() const { return m_headers; }
+    // The body octets decoded since the last call.
+    QByteArray TakeBody();
+
+private:
+    enum class At { LineStart, Dot, DotCR, InLine };
+    void Content(const char *data, qsizetype length);
+    void LineEnd();
+    void Finish();
+    void EndHeaders();
+
+    At m_at = At::LineStart;
+    bool m_pendingCR = false;
+    bool m_done = false;
+    bool m_inHeaders = true;
+    qsizetype m_headerBytes = 0;
+    QByteArray m_line;
+    QList<RawHeader> m_headers;
+    QByteArray m_body;
+};
+
+} // namespace pop

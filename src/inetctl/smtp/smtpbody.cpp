@@ -1,0 +1,206 @@
+#include "smtpbody.h"
+
+#include <cstring>
+
+namespace smtp {
+
+namespace {
+// Whether any octet of the span is 8-bit or NUL, eight octets at a time:
+// most bodies are plain ASCII and this scan runs before anything is sent.
+bool PlainAscii(const unsigned char *p, qsizetype n)
+{
+    constexpr quint64 high = 0x8080808080808080ull;
+    constexpr quint64 low = 0x0101010101010101ull;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        if ((word & high) || ((word - low) & ~word & high))
+            return false;
+    }
+    for (; i < n; ++i)
+        if (p[i] == 0 || p[i] >= 0x80)
+            return false;
+    return true;
+}
+} // namespace
+
+void BodyScan::Feed(QByteArrayView bytes)
+{
+    m_size += bytes.size();
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    while (i < n) {
+        // Fast path: a whole line of plain ASCII without CR, outside a
+        // UTF-8 sequence.
+        if (!m_lastCR && !m_utf8Need) {
+            const void *lf = std::memchr(p + i, '\n', size_t(n - i));
+            const qsizetype end = lf ? static_cast<const unsigned char *>(lf) - p : n;
+            if (!std::memchr(p + i, '\r', size_t(end - i)) && PlainAscii(p + i, end - i)) {
+                m_current += end - i;
+                if (end == n)
+                    return;
+                m_longest = qMax(m_longest, m_current);
+                m_current = 0;
+                i = end + 1;
+                continue;
+            }
+        }
+        const unsigned char c = p[i++];
+        if (c == '\n' || c == '\r') {
+            if (!(c == '\n' && m_lastCR)) {
+                m_longest = qMax(m_longest, m_current);
+                m_current = 0;
+            }
+            m_lastCR = c == '\r';
+            if (m_utf8Need)
+                m_validUtf8 = false, m_utf8Need = 0;
+            continue;
+        }
+        m_lastCR = false;
+        ++m_current;
+        if (c < 0x80) {
+            if (m_utf8Need)
+                m_validUtf8 = false, m_utf8Need = 0;
+            if (c == 0)
+                m_nul = true;
+            continue;
+        }
+        m_nonAscii = true;
+        if (m_utf8Need) {
+            if ((c & 0xC0) == 0x80)
+                --m_utf8Need;
+            else
+                m_validUtf8 = false, m_utf8Need = 0;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            m_utf8Need = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            m_utf8Need = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            m_utf8Need = 3;
+        } else {
+            m_validUtf8 = false;
+        }
+    }
+}
+
+BodyEncoding BodyScan::Choose(bool server8BitMime) const
+{
+    const bool longLines = LongestLine() > kMaxLineOctets;
+    if (longLines || m_nul)
+        return BodyEncoding::QuotedPrintable;
+    if (!m_nonAscii)
+        return BodyEncoding::SevenBit;
+    return server8BitMime ? BodyEncoding::EightBit : BodyEncoding::QuotedPrintable;
+}
+
+QByteArray BodyScan::Charset() const
+{
+    if (!m_nonAscii)
+        return QByteArrayLiteral("US-ASCII");
+    // Text that is not UTF-8 comes from a legacy 8-bit file; Latin-1 keeps
+    // every octet readable.
+    return ValidUtf8() ? QByteArrayLiteral("UTF-8") : QByteArrayLiteral("ISO-8859-1");
+}
+
+void DotStuffer::Feed(QByteArrayView in, QByteArray &out)
+{
+    const char *p = in.data();
+    const qsizetype n = in.size();
+    out.reserve(out.size() + n + n / 64 + 8);
+    qsizetype i = 0;
+    while (i < n) {
+        if (m_lastCR) {
+            m_lastCR = false;
+            if (p[i] == '\n') { // the LF of a CRLF whose CR ended the last chunk
+                ++i;
+                continue;
+            }
+        }
+        if (m_atLineStart) {
+            m_atLineStart = false;
+            if (p[i] == '.')
+                out.append('.');
+        }
+        const void *lf = std::memchr(p + i, '\n', size_t(n - i));
+        qsizetype end = lf ? static_cast<const char *>(lf) - p : n;
+        if (const void *cr = std::memchr(p + i, '\r', size_t(end - i)))
+            end = static_cast<const char *>(cr) - p;
+        out.append(p + i, end - i);
+        if (end == n)
+            break;
+        out.append("\r\n", 2);
+        m_atLineStart = true;
+        m_lastCR = p[end] == '\r';
+        i = end + 1;
+    }
+}
+
+void DotStuffer::Finish(QByteArray &out)
+{
+    if (!m_atLineStart)
+        out.append("\r\n", 2);
+    out.append(".\r\n", 3);
+    m_atLineStart = true;
+    m_lastCR = false;
+}
+
+void QpEncoder::Put(QByteArray &out, const char *token, int length)
+{
+    // Keep one column for the "=" of a soft line break.
+    if (m_lineLength + length > kMaxQpLine - 1) {
+        out.append("=\r\n", 3);
+        m_lineLength = 0;
+    }
+    out.append(token, length);
+    m_lineLength += length;
+}
+
+void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    out.reserve(out.size() + in.size() + in.size() / 4 + 8);
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (c == '\r' || c == '\n') {
+            const bool secondHalf = c == '\n' && m_lastCR;
+            m_lastCR = c == '\r';
+            if (secondHalf)
+                continue;
+            if (m_pendingSpace) { // whitespace before a line end would be stripped in transit
+                const char token[3] = {'=', hex[m_pendingSpace >> 4], hex[m_pendingSpace & 15]};
+                Put(out, token, 3);
+                m_pendingSpace = 0;
+            }
+            out.append("\r\n", 2);
+            m_lineLength = 0;
+            continue;
+        }
+        m_lastCR = false;
+        if (m_pendingSpace) {
+            Put(out, &m_pendingSpace, 1);
+            m_pendingSpace = 0;
+        }
+        if (c == ' ' || c == '\t') {
+            m_pendingSpace = char(c);
+        } else if (c >= 33 && c <= 126 && c != '=') {
+            const char token = char(c);
+            Put(out, &token, 1);
+        } else {
+            const char token[3] = {'=', hex[c >> 4], hex[c & 15]};
+            Put(out, token, 3);
+        }
+    }
+}
+
+void QpEncoder::Finish(QByteArray &out)
+{
+    if (m_pendingSpace) {
+        const char token[3] = {'=', '2', m_pendingSpace == ' ' ? '0' : '9'};
+        Put(out, token, 3);
+        m_pendingSpace = 0;
+    }
+}
+
+} // namespace smtp
