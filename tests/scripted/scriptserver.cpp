@@ -1,0 +1,79 @@
+#include "scriptserver.h"
+
+ScriptServer::ScriptServer(const QStringList &script, QObject *parent) : QObject(parent), m_script(script)
+{
+    m_server.listen(QHostAddress::LocalHost, 0);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        QTcpSocket *socket = m_server.nextPendingConnection();
+        ++m_connections;
+        if (m_client) { // one session per script
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        m_client = socket;
+        connect(socket, &QTcpSocket::readyRead, this, [this] {
+            if (!m_reading)
+                return;
+            m_in += m_client->readAll();
+            Run();
+        });
+        Run();
+    });
+}
+
+bool ScriptServer::TakeLine(QByteArray *line)
+{
+    const qsizetype nl = m_in.indexOf('\n');
+    if (nl < 0)
+        return false;
+    *line = m_in.left(nl + 1);
+    m_in.remove(0, nl + 1);
+    m_lines.append(QString::fromUtf8(line->trimmed()));
+    return true;
+}
+
+void ScriptServer::Run()
+{
+    while (m_client && m_pos < m_script.size()) {
+        const QString step = m_script[m_pos];
+        if (step.startsWith(QLatin1String("S:"))) {
+            m_client->write(step.mid(2).toUtf8() + "\r\n");
+        } else if (step.startsWith(QLatin1String("R:"))) {
+            m_client->write(step.mid(2).toUtf8());
+        } else if (step.startsWith(QLatin1String("L:"))) {
+            m_client->write(step.mid(2).toLatin1());
+        } else if (step == QLatin1String("BIG")) {
+            m_client->write(QByteArray(1 << 20, 'x'));
+        } else if (step.startsWith(QLatin1String("C:"))) {
+            QByteArray line;
+            if (!TakeLine(&line))
+                return;
+            if (!QString::fromUtf8(line).startsWith(step.mid(2), Qt::CaseInsensitive) && m_failure.isEmpty())
+                m_failure = QStringLiteral("step %1: expected \"%2\", got \"%3\"")
+                                .arg(m_pos)
+                                .arg(step.mid(2), QString::fromUtf8(line.trimmed()));
+        } else if (step == QLatin1String("D")) {
+            const qsizetype end = m_in.indexOf("\r\n.\r\n");
+            const bool atStart = m_in.startsWith(".\r\n");
+            if (end < 0 && !atStart)
+                return;
+            const qsizetype cut = atStart ? 0 : end + 2;
+            m_data = m_in.left(cut);
+            m_in.remove(0, cut + 3);
+        } else if (step == QLatin1String("X")) {
+            m_client->flush();
+            m_client->disconnectFromHost();
+            ++m_pos;
+            return;
+        } else if (step == QLatin1String("Z")) {
+            return; // silent for good
+        } else if (step == QLatin1String("SLOW")) {
+            m_reading = false;
+            m_client->setReadBufferSize(1);
+            ++m_pos;
+            return;
+        }
+        ++m_pos;
+    }
+}

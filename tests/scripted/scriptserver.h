@@ -1,0 +1,49 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// A misbehaving server that plays one transcript on loopback. Steps:
+//   "S:text"  send text and CRLF          "R:bytes" send bytes as they are
+//   "L:text"  send text as Latin-1 octets (for 8-bit and split sequences)
+//   "C:text"  expect a client line that starts with text (case-insensitive)
+//   "D"       expect a DATA stream up to CRLF.CRLF (kept in Data())
+//   "X"       close the connection        "Z"       stay silent for good
+//   "BIG"     send 1 MiB without a line end
+//   "SLOW"    stop reading (the client's writes back up)
+class ScriptServer : public QObject {
+    Q_OBJECT
+public:
+    explicit ScriptServer(const QStringList &script, QObject *parent = nullptr);
+    quint16 Port() const { return m_server.serverPort(); }
+    QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(Port()); }
+    bool Finished() const { return m_pos >= m_script.size(); }
+    QString Failure() const { return m_failure; }
+    QByteArray Data() const { return m_data; }
+    QStringList ClientLines() const { return m_lines; }
+    int Connections() const { return m_connections; }
+
+private:
+    void Run();
+    bool TakeLine(QByteArray *line);
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    QStringList m_script;
+    qsizetype m_pos = 0;
+    QByteArray m_in;
+    QByteArray m_data;
+    QStringList m_lines;
+    QString m_failure;
+    bool m_reading = true;
+    int m_connections = 0;
+};
+
+// Whether the recorded events end with these.
+inline bool EndsWith(const QStringList &events, const QStringList &tail)
+{
+    return events.size() >= tail.size() && events.mid(events.size() - tail.size()) == tail;
+}

@@ -1,0 +1,226 @@
+// The POP control against scripted servers: faults a real server will not
+// produce on demand, one transcript per row.
+#include "docobjects.h"
+#include "eoleexception.h"
+#include "scriptserver.h"
+#include "tpop.h"
+
+#include <QTest>
+
+namespace {
+const QStringList kLogin{"S:+OK ready", "C:USER alice", "S:+OK", "C:PASS alice-pw", "S:+OK logged in", "C:STAT",
+                         "S:+OK 2 300"};
+
+struct Watch {
+    QStringList events;
+    QList<short> errors;
+    QString lastDescription;
+    short protocolAtError = -1;
+    QStringList headers;
+    QString body;
+    QList<qint32> counts;
+    qint32 transferred = -1;
+
+    explicit Watch(TPOP *pop)
+    {
+        QObject::connect(pop, &TPOP::OnStateChanged, pop, [this](short s) { events << QStringLiteral("state %1").arg(s); });
+        QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop,
+                         [this](short s) { events << QStringLiteral("protocol %1").arg(s); });
+        QObject::connect(pop, &TPOP::OnError, pop,
+                         [this, pop](short n, QString &d, qint32, const QString &, const QString &, qint32, bool &) {
+                             events << QStringLiteral("error %1").arg(n);
+                             errors << n;
+                             lastDescription = d;
+                             protocolAtError = pop->ProtocolState();
+                         });
+        QObject::connect(pop, &TPOP::OnRefreshMessageCount, pop, [this](qint32 n) {
+            events << QStringLiteral("count %1").arg(n);
+            counts << n;
+        });
+        QObject::connect(pop, &TPOP::OnDocOutput, pop, [this](TDocOutput *doc) {
+            if (events.isEmpty() || events.last() != QStringLiteral("doc %1").arg(doc->State()))
+                events << QStringLiteral("doc %1").arg(doc->State());
+            if (doc->State() == 2)
+                for (qint32 i = 1; i <= doc->Headers()->Count(); ++i)
+                    headers << doc->Headers()->Item(OleVariant(i))->Name() + ": "
+                                   + doc->Headers()->Item(OleVariant(i))->Value();
+            if (doc->State() == 3)
+                body += doc->GetData();
+            transferred = doc->BytesTransferred();
+        });
+    }
+    bool Saw(const QString &e) const { return events.contains(e); }
+};
+
+void Login(TPOP *pop, ScriptServer *server)
+{
+    pop->SetRemoteHost(server->Host());
+    pop->SetUserId("alice");
+    pop->SetPassword("alice-pw");
+    QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop, [pop](short s) {
+        if (s == 1)
+            pop->Authenticate(OleVariant(pop->UserId()), OleVariant(pop->Password()));
+    });
+    pop->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+}
+} // namespace
+
+class TestPopScripted : public QObject {
+    Q_OBJECT
+private slots:
+    void loginAndCount();
+    void refusedPasswordErrsInAuthorizationThenQuits();
+    void retrievals_data();
+    void retrievals();
+    void sessions_data();
+    void sessions();
+    void retrieveWhileBusyOrLoggedOutThrows();
+};
+
+void TestPopScripted::loginAndCount()
+{
+    ScriptServer server(kLogin + QStringList{"C:QUIT", "S:+OK bye", "X"});
+    TPOP pop;
+    QCOMPARE(pop.RemotePort(), 110);
+    Watch watch(&pop);
+    Login(&pop, &server);
+    QTRY_VERIFY(!watch.counts.isEmpty());
+    QCOMPARE(watch.events, (QStringList{"state 1", "state 2", "state 3", "state 4", "protocol 1", "protocol 2",
+                                        "count 2"}));
+    QVERIFY(!pop.Busy());
+    QCOMPARE(pop.ProtocolState(), short(2));
+    pop.Quit();
+    QTRY_COMPARE(pop.State(), short(6));
+    QVERIFY(EndsWith(watch.events, QStringList{"state 5", "state 6"}));
+    QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
+}
+
+void TestPopScripted::refusedPasswordErrsInAuthorizationThenQuits()
+{
+    ScriptServer server(
+        {"S:+OK ready", "C:USER alice", "S:+OK", "C:PASS", "S:-ERR [AUTH] Authentication failed.", "C:QUIT", "S:+OK", "X"});
+    TPOP pop;
+    Watch watch(&pop);
+    Login(&pop, &server);
+    QTRY_COMPARE(pop.State(), short(6));
+    QCOMPARE(watch.errors, QList<short>{1020});
+    QCOMPARE(watch.protocolAtError, short(1));
+    QCOMPARE(watch.lastDescription, QStringLiteral("[AUTH] Authentication failed."));
+    QVERIFY(EndsWith(watch.events, QStringList{"error 1020", "state 5", "state 6"}));
+    QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
+}
+
+void TestPopScripted::retrievals_data()
+{
+    QTest::addColumn<QStringList>("retr");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("finalState");
+    QTest::addColumn<QStringList>("headers");
+    QTest::addColumn<QString>("body");
+
+    QTest::newRow("folded header, stuffed dots, split reads")
+        << QStringList{"C:RETR 1", "R:+OK 40\r\nSubject: one\r\n", "R: two\r\nTo: a@x\r\n\r\n..\r", "R:\n.", "R:.x\r\n.",
+                       "R:\r", "R:\n"}
+        << 0 << 4 << QStringList{"Subject: one two", "To: a@x"} << ".\r\n.x\r\n";
+    QTest::newRow("0-byte message") << QStringList{"C:RETR 1", "S:+OK 0", "S:."} << 0 << 4 << QStringList{} << "";
+    QTest::newRow("message without body") << QStringList{"C:RETR 1", "S:+OK", "S:A: b", "S:."} << 0 << 4
+                                          << QStringList{"A: b"} << "";
+    QTest::newRow("UTF-8 split between reads")
+        << QStringList{"C:RETR 1", "L:" + QString::fromLatin1("+OK\r\nA: b\r\n\r\nGr\xc3"),
+                       "L:" + QString::fromLatin1("\xbc\xc3\x9f" "e\r\n.\r\n")} << 0 << 4
+        << QStringList{"A: b"} << QString::fromUtf8("Grüße\r\n");
+    QTest::newRow("terminator glued to the last line never ends the message")
+        << QStringList{"C:RETR 1", "R:+OK\r\nA: b\r\n\r\nlast line.\r\n", "Z"} << 1005 << 6 << QStringList{"A: b"}
+        << "last line.\r\n";
+    QTest::newRow("no such message") << QStringList{"C:RETR 1", "S:-ERR no such message"} << 1022 << 4 << QStringList{}
+                                     << "";
+    QTest::newRow("stall mid-transfer") << QStringList{"C:RETR 1", "R:+OK\r\nA: b\r\n\r\npart one\r\n", "Z"} << 1005 << 6
+                                        << QStringList{"A: b"} << "part one\r\n";
+    QTest::newRow("dropped mid-transfer") << QStringList{"C:RETR 1", "R:+OK\r\nA: b\r\n\r\npart one\r\n", "X"} << 1004
+                                          << 6 << QStringList{"A: b"} << "part one\r\n";
+    QTest::newRow("garbage instead of status") << QStringList{"C:RETR 1", "S:Hello?"} << 1006 << 6 << QStringList{} << "";
+    QTest::newRow("1 MiB status line") << QStringList{"C:RETR 1", "BIG", "Z"} << 1006 << 6 << QStringList{} << "";
+}
+
+void TestPopScripted::retrievals()
+{
+    QFETCH(QStringList, retr);
+    QFETCH(int, error);
+    QFETCH(int, finalState);
+    ScriptServer server(kLogin + retr);
+    TPOP pop;
+    pop.SetTimeout(1);
+    Watch watch(&pop);
+    connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) { pop.RetrieveMessage(1); });
+    Login(&pop, &server);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Saw("doc 5") && pop.State() == finalState, 5000);
+    QTest::qWait(20);
+    QVERIFY(!pop.Busy());
+    QCOMPARE(watch.errors, error ? QList<short>{short(error)} : QList<short>{});
+    QTEST(watch.headers, "headers");
+    QTEST(watch.body, "body");
+    QCOMPARE(watch.events.count("doc 1"), 1);
+    QCOMPARE(watch.events.count("doc 5"), 1);
+    if (error)
+        QVERIFY(watch.events.indexOf(QStringLiteral("error %1").arg(error)) < watch.events.indexOf("doc 5"));
+    else
+        QCOMPARE(watch.transferred, qint32(watch.body.toUtf8().size()));
+    if (finalState == 4)
+        QCOMPARE(pop.ProtocolState(), short(2));
+    QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
+}
+
+void TestPopScripted::sessions_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<int>("error");
+    QTest::newRow("silent server") << QStringList{"Z"} << 1005;
+    QTest::newRow("greeting -ERR") << QStringList{"S:-ERR go away"} << 1010;
+    QTest::newRow("garbage greeting") << QStringList{"S:220 wrong protocol"} << 1006;
+    QTest::newRow("closed before greeting") << QStringList{"X"} << 1004;
+    QTest::newRow("silent after USER") << QStringList{"S:+OK", "C:USER", "Z"} << 1005;
+    QTest::newRow("dropped after PASS") << QStringList{"S:+OK", "C:USER", "S:+OK", "C:PASS", "X"} << 1004;
+    QTest::newRow("malformed STAT") << (kLogin.mid(0, 6) + QStringList{"S:+OK lots", "Z"}) << 1021;
+}
+
+void TestPopScripted::sessions()
+{
+    QFETCH(QStringList, script);
+    QFETCH(int, error);
+    ScriptServer server(script);
+    TPOP pop;
+    pop.SetTimeout(1);
+    Watch watch(&pop);
+    Login(&pop, &server);
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.errors.isEmpty(), 5000);
+    QTest::qWait(50);
+    QCOMPARE(watch.errors, QList<short>{short(error)});
+    QVERIFY(!watch.lastDescription.isEmpty());
+    QVERIFY(!pop.Busy());
+    if (error != 1021) {
+        QCOMPARE(pop.State(), short(6));
+        QCOMPARE(watch.events.last(), QStringLiteral("state 6"));
+    } else {
+        QCOMPARE(pop.State(), short(4)); // a bad count does not end the session
+    }
+}
+
+void TestPopScripted::retrieveWhileBusyOrLoggedOutThrows()
+{
+    TPOP pop;
+    QVERIFY_THROWS_EXCEPTION(EOleException, pop.RetrieveMessage(1));
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "Z"});
+    Watch watch(&pop);
+    Login(&pop, &server);
+    QTRY_VERIFY(!watch.counts.isEmpty());
+    pop.RetrieveMessage(1);
+    QVERIFY(pop.Busy());
+    QVERIFY_THROWS_EXCEPTION(EOleException, pop.RetrieveMessage(2));
+    QVERIFY_THROWS_EXCEPTION(EOleException, pop.Authenticate(OleVariant("a"), OleVariant("b")));
+    pop.Quit(); // mid-retrieval: the document ends, the session closes
+    QTRY_COMPARE(pop.State(), short(6));
+    QVERIFY(EndsWith(watch.events, QStringList{"doc 1", "doc 5", "state 5", "state 6"}));
+}
+
+QTEST_MAIN(TestPopScripted)
+#include "tst_popscripted.moc"
