@@ -2,6 +2,7 @@
 #include "hostport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
@@ -14,6 +15,9 @@ namespace {
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 // Largest single read handed to the engine.
 constexpr qint64 kReadChunk = 256 * 1024;
+// Longest stretch of input processing before the event loop gets its turn:
+// the window must keep painting and answering while a large message pours in.
+constexpr qint64 kInputSliceMs = 5;
 
 // A socket may be dropped from inside its own signal (a handler quits, or
 // the window goes, during a nested loop). Qt still touches the socket after
@@ -275,7 +279,18 @@ void InetSession::SocketReadyRead()
     DrainInput();
 }
 
-void InetSession::DrainInput()
+void InetSession::ScheduleDrain()
+{
+    if (m_drainScheduled)
+        return;
+    m_drainScheduled = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_drainScheduled = false;
+        DrainInput();
+    }, Qt::QueuedConnection);
+}
+
+void InetSession::DrainInput(bool all)
 {
     // Events raised while processing may run nested loops; a socket does not
     // re-emit readyRead meanwhile, so this loop reads until nothing is left,
@@ -286,10 +301,19 @@ void InetSession::DrainInput()
     }
     const Guard guard = MakeGuard();
     m_inInput = true;
+    QElapsedTimer slice;
+    slice.start();
     try {
         do {
             m_inputAgain = false;
             while (m_socket && m_socket->bytesAvailable() > 0) {
+                if (!all && slice.elapsed() >= kInputSliceMs) {
+                    // The rest comes in a later pass; readyRead will not
+                    // announce bytes that are already waiting.
+                    ScheduleDrain();
+                    m_inInput = false;
+                    return;
+                }
                 if (m_inPos > 0) {
                     m_in.remove(0, m_inPos); // only the unconsumed tail moves
                     m_inPos = 0;
@@ -372,7 +396,7 @@ void InetSession::ConnectionEnded(const QString &detail)
     // What the server said before it closed still counts (a 421, a QUIT
     // reply, the end of a message).
     const Guard guard = MakeGuard();
-    DrainInput();
+    DrainInput(true);
     if (!guard.Holds())
         return;
     if (m_state == ConnState::Disconnecting) {

@@ -116,7 +116,11 @@ private slots:
 private:
     void TryNextAddress();
     void DropSocket();
-    void DrainInput();
+    // Reads and processes what the socket holds. Unless `all` is set, a
+    // pass ends after a short time slice and the rest follows from the event
+    // loop, so a fast server cannot freeze the window for a whole message.
+    void DrainInput(bool all = false);
+    void ScheduleDrain();
     void ConnectionEnded(const QString &detail);
 
     quint16 m_defaultPort;
@@ -133,4 +137,5 @@ private:
     qsizetype m_inPos = 0;
     bool m_inInput = false;
     bool m_inputAgain = false;
+    bool m_drainScheduled = false;
 };
