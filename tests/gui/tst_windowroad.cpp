@@ -65,7 +65,7 @@ struct Window {
         GuiTest::ModalLog log = GuiTest::WhileAnsweringModals(
             [&] { QTest::mouseClick(Find(form.get(), "SendBtn"), Qt::LeftButton); });
         // A second document may still be under way after the press returns.
-        QTest::qWaitFor([&] { return !smtp->Busy(); }, 20000);
+        (void)QTest::qWaitFor([&] { return !smtp->Busy(); }, 20000);
         return log;
     }
 

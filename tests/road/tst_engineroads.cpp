@@ -137,9 +137,9 @@ bool TestEngineRoads::Send(const QByteArray &subject, const QString &to, const Q
     else
         smtp.SendDoc(OleVariant::Omitted(), OleVariant(h), OleVariant::Omitted(), OleVariant(fileName),
                      OleVariant(QString()));
-    QTest::qWaitFor([&] { return ended; }, 300000);
+    (void)QTest::qWaitFor([&] { return ended; }, 300000);
     smtp.Quit();
-    QTest::qWaitFor([&] { return smtp.State() == 6; }, 10000);
+    (void)QTest::qWaitFor([&] { return smtp.State() == 6; }, 10000);
     if (!errors.isEmpty())
         qWarning() << "send failed" << errors << description;
     return ended && errors.isEmpty();
@@ -149,7 +149,7 @@ QString TestEngineRoads::FindInMaildir(const QString &user, const QByteArray &su
 {
     const QString base = m_servers.value("MAILDIR_BASE") + '/' + user;
     QString found;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             for (const char *sub : {"new", "cur"}) {
                 QDir dir(base + '/' + sub);
@@ -217,7 +217,7 @@ bool TestEngineRoads::Retrieve(const QString &user, const QByteArray &subject, M
             message->body = body.toUtf8();
             *headerNames = names;
             pop.Quit();
-            QTest::qWaitFor([&] { return pop.State() == 6; }, 10000);
+            (void)QTest::qWaitFor([&] { return pop.State() == 6; }, 10000);
             return true;
         }
     }
