@@ -12,7 +12,7 @@ case "$what" in
     build) ;;
     test) packages+=(postfix dovecot-core dovecot-pop3d perl) ;;
     bench) packages+=(postfix dovecot-core dovecot-pop3d perl xvfb xdotool x11-utils
-                      imagemagick msmtp mpop curl swaks time libx11-dev) ;;
+                      imagemagick msmtp mpop curl swaks time libx11-dev dbus) ;;
     *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
 esac
 
