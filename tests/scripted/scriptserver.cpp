@@ -1,8 +1,9 @@
 #include "scriptserver.h"
 
-ScriptServer::ScriptServer(const QStringList &script, QObject *parent) : QObject(parent), m_script(script)
+ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHostAddress &address)
+    : QObject(parent), m_script(script)
 {
-    m_server.listen(QHostAddress::LocalHost, 0);
+    m_server.listen(address, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *socket = m_server.nextPendingConnection();
         ++m_connections;

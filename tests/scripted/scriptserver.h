@@ -17,7 +17,9 @@
 class ScriptServer : public QObject {
     Q_OBJECT
 public:
-    explicit ScriptServer(const QStringList &script, QObject *parent = nullptr);
+    explicit ScriptServer(const QStringList &script, QObject *parent = nullptr,
+                          const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+    bool Listening() const { return m_server.isListening(); }
     quint16 Port() const { return m_server.serverPort(); }
     QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(Port()); }
     bool Finished() const { return m_pos >= m_script.size(); }

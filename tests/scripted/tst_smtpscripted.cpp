@@ -69,6 +69,7 @@ private slots:
     void connectingToAClosedPortIs1003();
     void unknownHostIs1003();
     void remoteHostPortOverridesRemotePort();
+    void ipv6LoopbackInBrackets();
     void sessionStaysUsableAfterARefusedRecipient();
     void withoutPipeliningCommandsGoOneByOne();
     void emptyFileNameIsAnErrorNotACrash();
@@ -251,6 +252,21 @@ void TestSmtpScripted::remoteHostPortOverridesRemotePort()
     smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
     QTRY_COMPARE(smtp.State(), short(4));
     QCOMPARE(smtp.RemoteHost(), QStringLiteral("[::ffff:127.0.0.1]:%1").arg(server.Port())); // shown as set
+}
+
+void TestSmtpScripted::ipv6LoopbackInBrackets()
+{
+    ScriptServer server(kHello + QStringList{"C:QUIT", "S:221 bye", "X"}, nullptr,
+                        QHostAddress(QHostAddress::LocalHostIPv6));
+    if (!server.Listening())
+        QSKIP("this machine has no IPv6 loopback");
+    TSMTP smtp;
+    smtp.SetRemoteHost(QStringLiteral("[::1]:%1").arg(server.Port()));
+    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    QTRY_COMPARE(smtp.State(), short(4));
+    smtp.Quit();
+    QTRY_COMPARE(smtp.State(), short(6));
+    QVERIFY(server.ClientLines().contains(QStringLiteral("QUIT")));
 }
 
 void TestSmtpScripted::sessionStaysUsableAfterARefusedRecipient()
