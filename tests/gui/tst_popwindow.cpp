@@ -118,6 +118,24 @@ private slots:
         QCOMPARE(w.Status("ConnectStatus"), "User bob authorized on server " + server.Host());
     }
 
+    void clickDuringAuthorizationChangesNothing()
+    {
+        ScriptServer server({"S:+OK ready", "C:USER alice", "Z"});
+        Window w;
+        w.pop->SetTimeout(5);
+        w.Connect(server.Host());
+        QTRY_COMPARE(w.pop->State(), short(4));
+        QTRY_VERIFY(server.ClientLines().contains(QStringLiteral("USER alice")));
+        QCOMPARE(w.pop->ProtocolState(), short(1));
+        w.view->setPlainText(QStringLiteral("kept"));
+        QTest::mouseClick(Find(w.form.get(), "POPConnectBtn"), Qt::LeftButton);
+        QTest::qWait(100);
+        QCOMPARE(w.pop->State(), short(4));
+        QCOMPARE(w.view->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(server.ClientLines(), QStringList{"USER alice"});
+        QCOMPARE(server.Connections(), 1);
+    }
+
     void firstMessageShowsAtOnceAndADropAbortsIt()
     {
         ScriptServer server(Login(2) + QStringList{"C:RETR 1", "S:+OK", "R:Subject: Hi\r\nFrom: a@b\r\n\r\npartial bo", "X"});

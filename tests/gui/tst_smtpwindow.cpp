@@ -112,6 +112,23 @@ private slots:
         QVERIFY(w.led->isHidden());
     }
 
+    void clickWhileConnectingChangesNothing()
+    {
+        ScriptServer server({"Z"}); // accepts, never greets
+        Window w;
+        w.smtp->SetTimeout(5);
+        w.ConnectTo(server.Host());
+        QTRY_COMPARE(server.Connections(), 1);
+        const short state = w.smtp->State();
+        QVERIFY(state >= 1 && state <= 3);
+        const QString shown = w.status->text();
+        QTest::mouseClick(w.connect, Qt::LeftButton);
+        QTest::qWait(100);
+        QCOMPARE(w.smtp->State(), state);
+        QCOMPARE(w.status->text(), shown);
+        QCOMPARE(server.Connections(), 1);
+    }
+
     void stateOutsideTheTableOnlyUnlocks()
     {
         ScriptServer server(kHello + QStringList{"Z"});
