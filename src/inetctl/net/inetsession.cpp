@@ -279,6 +279,36 @@ void InetSession::SocketReadyRead()
     DrainInput();
 }
 
+bool InetSession::BeginQuit(bool closeAtOnce)
+{
+    switch (m_state) {
+    case ConnState::Disconnected:
+    case ConnState::Disconnecting:
+        return false;
+    case ConnState::Connecting:
+    case ConnState::Resolving:
+    case ConnState::Resolved:
+        AbortConnecting();
+        return false;
+    case ConnState::Connected:
+        break;
+    }
+    const Guard guard = MakeGuard();
+    m_state = ConnState::Disconnecting;
+    if (TakeRunningWork()) {
+        RaiseWorkAborted();
+        if (!guard.Holds())
+            return false;
+    }
+    if (!RaiseState(ConnState::Disconnecting))
+        return false;
+    if (closeAtOnce) {
+        FinishDisconnect();
+        return false;
+    }
+    return true;
+}
+
 void InetSession::ScheduleDrain()
 {
     if (m_drainScheduled)

@@ -85,6 +85,12 @@ protected:
     // Closes the connection (after QUIT's reply, or at once) and raises
     // state 6.
     void FinishDisconnect();
+    // The part of Quit both protocols share: a connection still being made
+    // is abandoned, running work ends, state 5 is reported, and with
+    // closeAtOnce the connection closes without QUIT. True when the caller
+    // should now send its QUIT and await the reply for at most QuitWaitMs.
+    bool BeginQuit(bool closeAtOnce);
+    static constexpr int QuitWaitMs = 5000;
     // Quit while the connection is still being made: 5, then 6.
     void AbortConnecting();
 

@@ -4,7 +4,6 @@ using namespace pop;
 
 namespace {
 // A server that does not answer QUIT is not waited for long.
-constexpr int kQuitWaitMs = 5000;
 
 PopEvents *Events(SessionEvents *events)
 {
@@ -305,37 +304,15 @@ void PopSession::RaiseWorkAborted()
 
 void PopSession::Quit()
 {
-    switch (m_state) {
-    case ConnState::Disconnected:
-    case ConnState::Disconnecting:
+    // QUIT's reply would come after the rest of a message being retrieved;
+    // closing now costs nothing, since this client never deletes a message.
+    const bool midMessage = m_state == ConnState::Connected &&
+                            (m_expected.contains(Wait::RetrLines) || m_expected.contains(Wait::RetrOk));
+    if (!BeginQuit(midMessage))
         return;
-    case ConnState::Connecting:
-    case ConnState::Resolving:
-    case ConnState::Resolved:
-        AbortConnecting();
-        return;
-    case ConnState::Connected:
-        break;
-    }
-    const Guard guard = MakeGuard();
-    const bool midMessage = m_expected.contains(Wait::RetrLines) || m_expected.contains(Wait::RetrOk);
-    m_state = ConnState::Disconnecting;
-    if (TakeRunningWork()) {
-        RaiseWorkAborted();
-        if (!guard.Holds())
-            return;
-    }
-    if (!RaiseState(ConnState::Disconnecting))
-        return;
-    if (midMessage) {
-        // QUIT's reply would come after the rest of the message; closing
-        // now costs nothing, since this client never deletes a message.
-        FinishDisconnect();
-        return;
-    }
     for (Wait &wait : m_expected)
         wait = Wait::Ignored;
     m_expected.append(Wait::QuitOk);
     Write("QUIT\r\n");
-    WaitForServer(true, kQuitWaitMs);
+    WaitForServer(true, QuitWaitMs);
 }

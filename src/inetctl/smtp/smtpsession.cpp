@@ -18,7 +18,6 @@ constexpr qint64 kWriteHighWater = 1024 * 1024;
 constexpr qsizetype kScanChunk = 1024 * 1024;
 // A server that does not answer QUIT is not waited for long: the session is
 // over either way.
-constexpr int kQuitWaitMs = 5000;
 
 SmtpEvents *Events(SessionEvents *events)
 {
@@ -510,36 +509,13 @@ void SmtpSession::RaiseWorkAborted()
 
 void SmtpSession::Quit()
 {
-    switch (m_state) {
-    case ConnState::Disconnected:
-    case ConnState::Disconnecting:
+    // A message whose end never came is dropped by the server.
+    const bool inData = m_state == ConnState::Connected && m_doc && m_doc->inData;
+    if (!BeginQuit(inData))
         return;
-    case ConnState::Connecting:
-    case ConnState::Resolving:
-    case ConnState::Resolved:
-        AbortConnecting();
-        return;
-    case ConnState::Connected:
-        break;
-    }
-    const Guard guard = MakeGuard();
-    const bool inData = m_doc && m_doc->inData;
-    m_state = ConnState::Disconnecting;
-    if (TakeRunningWork()) {
-        RaiseWorkAborted();
-        if (!guard.Holds())
-            return;
-    }
-    if (!RaiseState(ConnState::Disconnecting))
-        return;
-    if (inData) {
-        // A message whose end never came is dropped by the server.
-        FinishDisconnect();
-        return;
-    }
     for (Wait &wait : m_expected)
         wait = Wait::Ignored;
     m_expected.append(Wait::Quit221);
     Write("QUIT\r\n");
-    WaitForServer(true, kQuitWaitMs);
+    WaitForServer(true, QuitWaitMs);
 }
