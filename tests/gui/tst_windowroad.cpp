@@ -95,6 +95,15 @@ struct Window {
     QString View() { return Find<QPlainTextEdit>(form.get(), "mReadMessage")->toPlainText(); }
 };
 
+QString WriteFile(const QTemporaryDir &dir, const char *name, const QByteArray &content)
+{
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 const QRegularExpression kMessageId(
     QStringLiteral("^<Orvanta_Mail_\\d{8}T\\d{6}\\.\\d{3}_[0-9a-f]{8}_alice@orvanta\\.test>$"));
 
@@ -164,11 +173,7 @@ private slots:
     void attachedFileFollowsAsASecondDocument()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("report.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("Quarterly report\r\n.\r\nline after a dot\r\n");
-        file.close();
+        const QString path = WriteFile(dir, "report.txt", "Quarterly report\r\n.\r\nline after a dot\r\n");
 
         Window w;
         w.ConnectSmtp(servers);
@@ -194,11 +199,7 @@ private slots:
     void afterClearTheCheckedBoxSendsNoFile()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("a.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("file text\n");
-        file.close();
+        const QString path = WriteFile(dir, "a.txt", "file text\n");
 
         Window w;
         w.ConnectSmtp(servers);
