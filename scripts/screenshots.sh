@@ -4,9 +4,10 @@
 #   scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
+build=$(realpath "${1:-$here/build}")
 out=${2:-$here/build/screenshots}
 mkdir -p "$out"
+out=$(realpath "$out")
 
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/deps.sh" >&2; exit 1; }
