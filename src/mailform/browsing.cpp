@@ -137,23 +137,6 @@ void TMailForm::udCurMessageClick(QObject *, TUDBtnType)
     POP1->RetrieveMessage(udCurMessage->Position());
 }
 
-QString RetrieveProgressText(short state, qint32 transferred, bool failed, const QString &current)
-{
-    switch (DocState(state)) {
-    case DocState::Begin:
-        return QStringLiteral("Initiating document transfer");
-    case DocState::Headers:
-        return QStringLiteral("Retrieving headers");
-    case DocState::Data:
-        return QStringLiteral("Retrieving data - %1 bytes").arg(transferred);
-    case DocState::End:
-        if (failed)
-            return QStringLiteral("Transfer aborted");
-        return QStringLiteral("Retrieval complete (%1 bytes data)").arg(transferred);
-    }
-    return current;
-}
-
 void TMailForm::POP1DocOutput(QObject *, TDocOutput *DocOutput)
 {
     const short state = DocOutput->State();

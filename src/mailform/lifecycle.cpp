@@ -24,7 +24,8 @@ TMailForm::TMailForm(QWidget *parent) : QWidget(parent)
     // Where the window was designed to open, not centred or cascaded.
     move(131, 46);
     udCurMessage->SetAssociate(eCurMessage);
-    auto *maskStyle = new TMaskStyle(QApplication::style()->name());
+    // Over whatever style the application has: nothing new to load.
+    auto *maskStyle = new TMaskStyle;
     maskStyle->setParent(this);
     ePassword->setStyle(maskStyle);
     // Our font's metrics differ a little from the design's: let each label

@@ -96,31 +96,6 @@ void TMailForm::SendMessageFile(const QString &FileName)
                    OleVariant(QString()));
 }
 
-QString SendProgressText(short state, qint32 total, qint32 transferred, bool failed,
-                         const QString &recipients, const QString &current)
-{
-    switch (DocState(state)) {
-    case DocState::Begin:
-        return QStringLiteral("Initiating document transfer");
-    case DocState::Headers:
-        return QStringLiteral("Sending headers");
-    case DocState::Data:
-        if (total < 1)
-            return QStringLiteral("Sending...");
-        // Whole-number arithmetic truncates exactly where floating point
-        // could land a hair below (29 of 100 must read 29, not 28).
-        return QStringLiteral("Sending data: %1 of %2 bytes (%3%)")
-            .arg(transferred)
-            .arg(total)
-            .arg(qint64(transferred) * 100 / total);
-    case DocState::End:
-        if (failed)
-            return QStringLiteral("Transfer aborted");
-        return QStringLiteral("Mail sent to %1 (%2 bytes data)").arg(recipients, QString::number(transferred));
-    }
-    return current;
-}
-
 void TMailForm::SMTP1DocInput(QObject *, TDocInput *DocInput)
 {
     SMTPStatus->SetSimpleText(SendProgressText(DocInput->State(), DocInput->BytesTotal(),

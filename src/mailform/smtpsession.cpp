@@ -28,26 +28,6 @@ void TMailForm::SMTPConnectBtnClick(QObject *)
     }
 }
 
-QString SessionStateText(const QString &kind, short state, const QString &host, const QString &current)
-{
-    const QString server = kind + QStringLiteral(" server: ");
-    switch (ConnState(state)) {
-    case ConnState::Connecting:
-        return QStringLiteral("Connecting to ") + server + host + QStringLiteral("...");
-    case ConnState::Resolving:
-        return QStringLiteral("Resolving Host");
-    case ConnState::Resolved:
-        return QStringLiteral("Host Resolved");
-    case ConnState::Connected:
-        return QStringLiteral("Connected to ") + server + host;
-    case ConnState::Disconnecting:
-        return QStringLiteral("Disconnecting from ") + server + host + QStringLiteral("...");
-    case ConnState::Disconnected:
-        return QStringLiteral("Disconnected from ") + server + host;
-    }
-    return current;
-}
-
 void TMailForm::SMTP1StateChanged(QObject *, short State)
 {
     ConnectStatus->SetSimpleText(

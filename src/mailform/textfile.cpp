@@ -124,7 +124,8 @@ void LineReader::Close()
 
 void ReplaceAtomically(const QString &path, const QByteArray &content)
 {
-    QByteArray temp = QFile::encodeName(path) + ".XXXXXX";
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         Fail(errno);
@@ -133,13 +134,16 @@ void ReplaceAtomically(const QString &path, const QByteArray &content)
         ::unlink(temp.constData());
         Fail(error);
     };
-    // Keep the permissions the user gave the file; a new file gets the
-    // usual ones.
+    // The new file takes the old one's permissions; a first save gets the
+    // usual ones (mkstemp's are private).
     struct stat old {};
-    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &old) == 0
-                            ? (old.st_mode & 07777)
-                            : mode_t(0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
-    ::fchmod(fd, mode);
+    if (::stat(target.constData(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
     qsizetype written = 0;
     while (written < content.size()) {
         const ssize_t n = ::write(fd, content.constData() + written, size_t(content.size() - written));
@@ -157,7 +161,7 @@ void ReplaceAtomically(const QString &path, const QByteArray &content)
         ::unlink(temp.constData());
         Fail(error);
     }
-    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (::rename(temp.constData(), target.constData()) != 0) {
         const int error = errno;
         ::unlink(temp.constData());
         Fail(error);

@@ -147,27 +147,7 @@ bool TestEngineRoads::Send(const QByteArray &subject, const QString &to, const Q
 
 QString TestEngineRoads::FindInMaildir(const QString &user, const QByteArray &subject, int timeoutMs)
 {
-    const QString base = m_servers.value("MAILDIR_BASE") + '/' + user;
-    QString found;
-    (void)QTest::qWaitFor(
-        [&] {
-            for (const char *sub : {"new", "cur"}) {
-                QDir dir(base + '/' + sub);
-                for (const QFileInfo &info : dir.entryInfoList(QDir::Files, QDir::Time)) {
-                    QFile file(info.filePath());
-                    if (!file.open(QIODevice::ReadOnly))
-                        continue;
-                    const QByteArray head = file.read(16384);
-                    if (head.contains("Subject: " + subject + '\n')) {
-                        found = info.filePath();
-                        return true;
-                    }
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return found;
+    return FindMaildirFile(m_servers, user, "Subject: " + subject + '\n', timeoutMs);
 }
 
 bool TestEngineRoads::Retrieve(const QString &user, const QByteArray &subject, Message *message, QStringList *headerNames)

@@ -76,6 +76,24 @@ QList<QByteArray> MaildirMessages(const TestServers &servers, const QString &use
     return messages;
 }
 
+QString FindMaildirFile(const TestServers &servers, const QString &user, const QByteArray &needle,
+                        int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        for (const QFileInfo &info : MessageFiles(MaildirOf(servers, user))) {
+            QFile file(info.absoluteFilePath());
+            if (file.open(QIODevice::ReadOnly) && file.read(16384).contains(needle))
+                return info.absoluteFilePath();
+        }
+        if (timer.elapsed() > timeoutMs)
+            return QString();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+}
+
 void EmptyMaildir(const TestServers &servers, const QString &user)
 {
     for (const QFileInfo &info : MessageFiles(MaildirOf(servers, user)))

@@ -20,6 +20,10 @@ TestServers LoadTestServers();
 // server's 250 by a moment.
 QList<QByteArray> MaildirMessages(const TestServers &servers, const QString &user, int count = 0,
                                   int timeoutMs = 10000);
+// The file of the first message in that Maildir whose first 16 KiB hold
+// `needle`, waiting up to timeoutMs for it; empty when none came.
+QString FindMaildirFile(const TestServers &servers, const QString &user, const QByteArray &needle,
+                        int timeoutMs = 10000);
 // Removes every message of that Maildir.
 void EmptyMaildir(const TestServers &servers, const QString &user);
 // Puts messages into a user's Maildir as new mail, owned as the server wants.
