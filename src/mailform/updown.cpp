@@ -147,7 +147,9 @@ void TUpDown::AutoRepeat()
 
 bool TUpDown::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_associate && event->type() == QEvent::KeyPress && isEnabled()) {
+    // The type first: while the edit is being destroyed it still sends events
+    // here, and the pointer must not be looked at as a QLineEdit then.
+    if (event->type() == QEvent::KeyPress && watched == m_associate && isEnabled()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
             Step(key->key() == Qt::Key_Up ? TUDBtnType::btNext : TUDBtnType::btPrev);

@@ -53,6 +53,10 @@ void Bury(QTcpSocket *socket)
         delete socket;
         return;
     }
+    // Sockets still waiting when the application object goes are freed then,
+    // while Qt can still tear them down.
+    static const bool buryAtExit = (qAddPostRoutine([] { qDeleteAll(std::exchange(Graveyard(), {})); }), true);
+    (void)buryAtExit;
     if (Graveyard().isEmpty())
         QTimer::singleShot(0, QCoreApplication::instance(), Reap);
     Graveyard().append(socket);
