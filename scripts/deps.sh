@@ -10,7 +10,8 @@ packages=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
           libxkbcommon-dev fonts-wine fonts-liberation2 libxcb-cursor0)
 case "$what" in
     build) ;;
-    test) packages+=(postfix dovecot-core dovecot-pop3d perl) ;;
+    test) packages+=(postfix dovecot-core dovecot-pop3d perl
+                     xvfb xdotool xclip imagemagick python3) ;;
     bench) packages+=(postfix dovecot-core dovecot-pop3d perl xvfb xdotool x11-utils
                       imagemagick msmtp mpop curl swaks time libx11-dev dbus) ;;
     *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
