@@ -16,6 +16,7 @@ BUILD_DIR=$build "$here/scripts/build.sh" -DORV_SANITIZE=OFF
 if [ "${ORV_SANITIZE:-1}" != 0 ]; then
     echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
     BUILD_DIR=$build-sanitize "$here/scripts/build.sh" -DORV_SANITIZE=ON
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+    export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+    export LSAN_OPTIONS=suppressions=$here/tests/lsan.supp:print_suppressions=0
     (cd "$build-sanitize" && ctest --output-on-failure --timeout 1800 "$@")
 fi
