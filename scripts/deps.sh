@@ -1,20 +1,24 @@
 #!/bin/bash
 # Installs the Debian 12 packages this project needs and that are missing.
 #   scripts/deps.sh build   compiler, CMake, Qt 6, fonts
+#   scripts/deps.sh demo    build + the private mail servers for the demo
 #   scripts/deps.sh test    build + the private mail servers for the tests
 #   scripts/deps.sh bench   test + Xvfb tools and the peer mail tools
 set -euo pipefail
 what=${1:-build}
 
 packages=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libxkbcommon-dev fonts-wine fonts-liberation2 libxcb-cursor0)
+          libxkbcommon-dev fonts-wine fonts-liberation2 libxcb-cursor0
+          ca-certificates)
 case "$what" in
     build) ;;
-    test) packages+=(postfix dovecot-core dovecot-pop3d perl
-                     xvfb xdotool xclip imagemagick python3) ;;
-    bench) packages+=(postfix dovecot-core dovecot-pop3d perl xvfb xdotool x11-utils
+    demo) packages+=(postfix dovecot-core dovecot-pop3d perl openssl) ;;
+    test) packages+=(postfix dovecot-core dovecot-pop3d perl openssl
+                     xvfb xdotool xclip imagemagick python3
+                     desktop-file-utils) ;;
+    bench) packages+=(postfix dovecot-core dovecot-pop3d perl openssl xvfb xdotool x11-utils
                       imagemagick msmtp mpop curl swaks time libx11-dev dbus) ;;
-    *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
+    *) echo "usage: $0 build|demo|test|bench" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draw the window artwork and write it as XPM files.
+"""Draw the window artwork and write it as XPM files, and the program's
+icon for desktops as PNG files in several sizes.
 
 Every picture is drawn from code here, so the output is reproducible:
 run the script again and the files come out byte for byte the same.
@@ -12,7 +13,9 @@ parent directory.
 
 import math
 import os
+import struct
 import sys
+import zlib
 
 # --------------------------------------------------------------------------
 # Palette
@@ -678,6 +681,81 @@ def truecolour_xpm(name, img):
     return xpm_text(name, len(img[0]), len(img), colours, rows, cpp)
 
 
+# --------------------------------------------------------------------------
+# The icon as PNG for desktop launchers (standard library only)
+# --------------------------------------------------------------------------
+
+# Sizes a desktop's icon theme looks for; the artwork is 32x32.
+ICON_SIZES = (32, 48, 64, 128, 256)
+
+
+def icon_rgba(cv, transparent_key):
+    """Rows of (r, g, b, a) for a classic-palette canvas."""
+    return [[(0, 0, 0, 0) if k == transparent_key else CLASSIC[k] + (255,)
+             for k in row] for row in cv.px]
+
+
+def enlarge(img, k):
+    """Each pixel becomes a k x k block: the artwork stays crisp."""
+    return [[px for px in row for _ in range(k)] for row in img for _ in range(k)]
+
+
+def halve(img):
+    """2x2 box average, weighted by alpha so clear pixels add no colour."""
+    out = []
+    for y in range(0, len(img), 2):
+        row = []
+        for x in range(0, len(img[0]), 2):
+            block = [img[y][x], img[y][x + 1], img[y + 1][x], img[y + 1][x + 1]]
+            alpha = sum(p[3] for p in block)
+            if alpha == 0:
+                row.append((0, 0, 0, 0))
+                continue
+            rgb = tuple((sum(p[i] * p[3] for p in block) + alpha // 2) // alpha
+                        for i in range(3))
+            row.append(rgb + ((alpha + 2) // 4,))
+        out.append(row)
+    return out
+
+
+def icon_at(img, size):
+    """The 32x32 icon at size: whole multiples by blocks, 48 as 96 halved."""
+    base = len(img)
+    if size % base == 0:
+        return enlarge(img, size // base)
+    if (2 * size) % base == 0:
+        return halve(enlarge(img, 2 * size // base))
+    raise ValueError("no clean way to draw the icon at %d" % size)
+
+
+def png_bytes(img):
+    """An 8-bit RGBA PNG of the rows, unfiltered, zlib level 9."""
+    h, w = len(img), len(img[0])
+    raw = b"".join(b"\x00" + bytes(v for px in row for v in px) for row in img)
+
+    def chunk(tag, data):
+        return (struct.pack(">I", len(data)) + tag + data
+                + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+
+def check_png(fname, data, size):
+    """Reads back the header and pixels png_bytes wrote."""
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("%s: not a PNG" % fname)
+    w, h, depth, colour = struct.unpack(">IIBB", data[16:26])
+    if (w, h, depth, colour) != (size, size, 8, 6):
+        raise ValueError("%s: %dx%d depth %d colour type %d"
+                         % (fname, w, h, depth, colour))
+    n = struct.unpack(">I", data[33:37])[0]
+    if len(zlib.decompress(data[41:41 + n])) != h * (1 + 4 * w):
+        raise ValueError("%s: pixel data of the wrong length" % fname)
+
+
 def parse_xpm(text):
     """Read back what xpm_text wrote: (width, height, {key: value}, rows)."""
     strings = []
@@ -761,10 +839,22 @@ def main(argv):
                 if any(rows[y][16] != rows[15][0] for y in range(16)):
                     raise ValueError("led.xpm: column 16 must stay clear")
 
+    icon = icon_rgba(icon_orvmail(), " ")
+    pngs = {}
+    for size in ICON_SIZES:
+        fname = "orvanta-mail-%d.png" % size
+        pngs[fname] = png_bytes(icon_at(icon, size))
+        check_png(fname, pngs[fname], size)
+
     for fname, text in sorted(files.items()):
         path = os.path.join(outdir, fname)
         with open(path, "w", newline="\n") as f:
             f.write(text)
+        print(path)
+    for fname, data in sorted(pngs.items()):
+        path = os.path.join(outdir, fname)
+        with open(path, "wb") as f:
+            f.write(data)
         print(path)
 
 

@@ -19,7 +19,8 @@ readonly TEMPLATES=$HERE/testservers
 readonly PACKAGES=(postfix dovecot-core dovecot-pop3d)
 readonly DOMAIN=orvanta.test
 readonly MAIL_USER=orvmailtest
-readonly USERS=(alice bob carol catchall)
+# New users go at the end: tests know the first four as USER1..USER4.
+readonly USERS=(alice bob carol catchall demo)
 readonly CATCHALL=catchall
 # Tests send 50-100 MB documents; leave room for base64 growth and headers.
 readonly SIZE_LIMIT=268435456
