@@ -8,7 +8,9 @@ ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *co
 {
     const void *nl = data.isEmpty() ? nullptr : std::memchr(data.data(), '\n', size_t(data.size()));
     if (!nl) {
-        if (data.size() > kMaxStatusLine) {
+        // A line at the limit may still await its LF after the CR: that
+        // split must not refuse what one read would have taken.
+        if (data.size() > kMaxStatusLine && !(data.size() == kMaxStatusLine + 1 && data.endsWith('\r'))) {
             *error = "Status line longer than " + QByteArray::number(kMaxStatusLine) + " bytes";
             return ParseResult::Invalid;
         }

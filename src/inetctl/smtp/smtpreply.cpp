@@ -53,7 +53,9 @@ ParseResult ParseReply(QByteArrayView data, Reply *reply, qsizetype *consumed, Q
         const qsizetype left = data.size() - pos;
         const void *nl = left > 0 ? std::memchr(start, '\n', size_t(left)) : nullptr;
         if (!nl) {
-            if (left > kMaxReplyLine) {
+            // A line at the limit may still await its LF after the CR: that
+            // split must not refuse what one read would have taken.
+            if (left > kMaxReplyLine && !(left == kMaxReplyLine + 1 && start[kMaxReplyLine] == '\r')) {
                 *error = QStringLiteral("Reply line longer than %1 bytes").arg(kMaxReplyLine);
                 return ParseResult::Invalid;
             }
