@@ -1,0 +1,22 @@
+#!/bin/bash
+# Every benchmark in one go, each comparing us with its peers in the same run,
+# and docs/PERFORMANCE.md rewritten from the results:
+#   start-up time and memory (bench/startup), sending a 100 MiB file document
+#   and retrieving a 20 MiB message beside curl, msmtp and mpop (bench/engines),
+#   showing large messages, stepping through 1000 messages and the longest
+#   stall of the UI thread (bench/window).
+#
+#   bench/run.sh [BUILD_DIR]        (as root: the test mail servers need it)
+#
+# Installs what is missing (scripts/deps.sh bench) and builds first. Takes
+# about five minutes on two cores.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$repo/build}
+
+"$repo/scripts/deps.sh" bench
+BUILD_DIR=$build "$repo/scripts/build.sh"
+"$repo/bench/startup/run.sh" --write "$build"
+"$repo/bench/engines/run.sh" "$build"
+"$repo/bench/window/run.sh" "$build" --write
+echo "docs/PERFORMANCE.md rewritten"
