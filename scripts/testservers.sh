@@ -16,7 +16,9 @@ umask 022
 
 readonly HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly TEMPLATES=$HERE/testservers
-readonly PACKAGES=(postfix dovecot-core dovecot-pop3d)
+# shellcheck source=SCRIPTDIR/testservers/tls.sh
+. "$TEMPLATES/tls.sh"
+readonly PACKAGES=(postfix dovecot-core dovecot-pop3d openssl)
 readonly DOMAIN=orvanta.test
 readonly MAIL_USER=orvmailtest
 # New users go at the end: tests know the first four as USER1..USER4.
@@ -28,7 +30,7 @@ readonly READY_TIMEOUT=30
 readonly MARKER=.orvanta-testservers
 readonly RUN_PREFIX=/tmp/orvts.
 # What a start creates in DIR (or in its state folder).
-readonly STATE_SUBDIRS=(postfix postfix-queue postfix-data dovecot maildirs log)
+readonly STATE_SUBDIRS=(postfix postfix-queue postfix-data dovecot maildirs log tls)
 readonly LOCK_FILE=/run/lock/orvanta-testservers.lock
 
 die() { printf 'testservers: %s\n' "$*" >&2; exit 1; }
@@ -332,6 +334,7 @@ write_configs() { # uses the caller's variables
     render "$TEMPLATES/main.cf.in" "${vars[@]}" >"$L/postfix/main.cf"
     render "$TEMPLATES/master.cf.in" "${vars[@]}" >"$L/postfix/master.cf"
     render "$TEMPLATES/dovecot.conf.in" "${vars[@]}" >"$L/dovecot/dovecot.conf"
+    tls_write_configs
 
     {
         for u in "${USERS[@]}"; do
@@ -376,6 +379,7 @@ write_instance_env() { # DEST: what stop (and the tests) need
         printf 'DOVECOT_BASE_DIR=%s\n' "$BASE_DIR"
         printf 'POSTFIX_PID=%s\nPOSTFIX_PID_START=%s\n' "${PF_PID:-}" "${PF_START:-}"
         printf 'DOVECOT_PID=%s\nDOVECOT_PID_START=%s\n' "${DV_PID:-}" "${DV_START:-}"
+        tls_env
     } >"$tmp"
     mv -f "$tmp" "$1"
 }
@@ -437,7 +441,7 @@ launch() {
         return 1
     fi
 
-    local deadline=$((SECONDS + READY_TIMEOUT)) smtp_ok=0 pop_ok=0
+    local deadline=$((SECONDS + READY_TIMEOUT)) smtp_ok=0 pop_ok=0 tls_ok=0
     while ((SECONDS < deadline)); do
         if [[ -z $DV_PID ]] && DV_PID=$(read_pidfile "$BASE_DIR/master.pid") \
             && id=$(proc_id "$DV_PID"); then
@@ -448,11 +452,13 @@ launch() {
         fi
         ((smtp_ok)) || { greets "$SMTP_PORT" 220 2>/dev/null && smtp_ok=1; }
         ((pop_ok)) || { greets "$POP_PORT" +OK 2>/dev/null && pop_ok=1; }
-        ((smtp_ok && pop_ok)) && [[ -n $DV_START && -n $PF_START ]] && return 0
+        ((tls_ok)) || { tls_ready 2>/dev/null && tls_ok=1; }
+        ((smtp_ok && pop_ok && tls_ok)) && [[ -n $DV_START && -n $PF_START ]] && return 0
         sleep 0.05
     done
     ((smtp_ok)) || note "SMTP server on 127.0.0.1:$SMTP_PORT gave no 220 greeting within ${READY_TIMEOUT}s"
     ((pop_ok)) || note "POP3 server on 127.0.0.1:$POP_PORT gave no +OK greeting within ${READY_TIMEOUT}s"
+    ((tls_ok)) || note "the TLS services on $TLS_NET.1-4 did not all answer within ${READY_TIMEOUT}s"
     return 1
 }
 
@@ -503,6 +509,7 @@ cmd_start() {
     for attempt in 1 2 3; do
         ports=$(pick_ports) || die "found no free loopback port"
         read -r SMTP_PORT POP_PORT <<<"$ports"
+        tls_pick
         write_configs
         rc=0
         launch || rc=$?

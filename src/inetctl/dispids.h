@@ -20,6 +20,7 @@ constexpr int URL = 1001;
 constexpr int UserId = 601;
 constexpr int Password = 602;
 constexpr int TopLines = 2453;
+constexpr int DecodeMime = 2480; // ours: readable or source text of a message
 
 // Events shared by both controls
 constexpr int OnError = -608;

@@ -31,6 +31,12 @@
 //  1022    RetrieveFailed     RETR was refused (e.g. no such message)
 //  1023    QuitFailed         the server refused QUIT (the connection is
 //                             closed anyway; mailbox changes may be lost)
+//  1030    TlsFailed          the encrypted connection could not be made: the
+//                             server offered STARTTLS / STLS and then refused
+//                             it, or the TLS handshake failed or was cut off
+//  1031    CertificateRejected the server's certificate did not verify
+//                             (expired, for another host name, unknown
+//                             authority, self-signed, ...)
 enum class InetError : short {
     ConnectFailed = 1003,
     ConnectionLost = 1004,
@@ -49,6 +55,8 @@ enum class InetError : short {
     StatFailed = 1021,
     RetrieveFailed = 1022,
     QuitFailed = 1023,
+    TlsFailed = 1030,
+    CertificateRejected = 1031,
 };
 
 // Short name for messages and test output.

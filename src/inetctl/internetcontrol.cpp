@@ -38,6 +38,8 @@ QString toString(InetError error)
     case InetError::StatFailed: return QStringLiteral("StatFailed");
     case InetError::RetrieveFailed: return QStringLiteral("RetrieveFailed");
     case InetError::QuitFailed: return QStringLiteral("QuitFailed");
+    case InetError::TlsFailed: return QStringLiteral("TlsFailed");
+    case InetError::CertificateRejected: return QStringLiteral("CertificateRejected");
     }
     return QStringLiteral("InetError(%1)").arg(short(error));
 }

@@ -1,5 +1,9 @@
 #include "tpop.h"
 #include "eoleexception.h"
+#include "mime/bodydecoder.h"
+#include "mime/encodedwords.h"
+
+#include <QPointer>
 
 QString toString(PopProtocolState state)
 {
@@ -11,6 +15,11 @@ QString toString(PopProtocolState state)
 }
 
 namespace {
+// Text held back until the end of a message (a multipart body) is handed
+// on in chunks of about this many characters, so that no one event asks
+// the window to lay out megabytes at once.
+constexpr qsizetype kDeliverChars = 64 * 1024;
+
 // A line break in a credential would let it smuggle a second command.
 QByteArray CommandArgument(const QString &text, const QString &what)
 {
@@ -21,6 +30,22 @@ QByteArray CommandArgument(const QString &text, const QString &what)
     return text.toUtf8();
 }
 } // namespace
+
+// The body of the message being retrieved, as text: decoded, or the source.
+class TPOP::BodyText {
+public:
+    BodyText(bool decodeMime, const QList<pop::RawHeader> &headers)
+    {
+        if (decodeMime)
+            m_mime = std::make_unique<mime::BodyDecoder>(headers);
+    }
+    QString Feed(const QByteArray &body) { return m_mime ? m_mime->Feed(body) : m_source.Decode(body); }
+    QString Finish() { return m_mime ? m_mime->Finish() : m_source.Finish(); }
+
+private:
+    std::unique_ptr<mime::BodyDecoder> m_mime;
+    mime::Utf8OrLatin1Decoder m_source;
+};
 
 TPOP::TPOP(QWidget *parent)
     : TInternetControl(110, parent), m_docOutput(new TDocOutput(this)), m_session(new PopSession(this, this))
@@ -110,18 +135,66 @@ void TPOP::PopProtocolStateChanged(short state)
 }
 
 void TPOP::PopDocProgress(DocState state, qint64 transferred, const QList<pop::RawHeader> &headers,
-                          const QString &text)
+                          const QByteArray &body)
 {
-    if (state == DocState::Begin)
+    switch (state) {
+    case DocState::Begin:
+        ++m_docSerial;
+        m_docDecodesMime = m_decodeMime;
+        m_bodyText.reset();
         m_docOutput->Headers()->Clear();
-    if (state == DocState::Headers) {
-        // Raw values: only unfolded, nothing decoded.
+        break;
+    case DocState::Headers:
         m_docOutput->Headers()->Clear();
         for (const auto &[name, value] : headers)
-            m_docOutput->Headers()->Add(QString::fromLatin1(name), QString::fromUtf8(value));
+            m_docOutput->Headers()->Add(QString::fromLatin1(name), m_docDecodesMime ? mime::DecodeHeaderValue(value)
+                                                                                     : mime::DecodeCharset(value, {}));
+        m_bodyText = std::make_unique<BodyText>(m_docDecodesMime, headers);
+        break;
+    case DocState::Data:
+        if (!m_bodyText)
+            m_bodyText = std::make_unique<BodyText>(m_docDecodesMime, QList<pop::RawHeader>());
+        // One event per piece received, even when the text is held back for
+        // now: the window shows the byte count growing.
+        RaiseDocData(transferred, m_bodyText->Feed(body), false);
+        return;
+    case DocState::End:
+        // Also after a failure: what came of the body is shown, not lost.
+        if (m_bodyText) {
+            const std::unique_ptr<BodyText> bodyText = std::move(m_bodyText);
+            const QString rest = bodyText->Finish();
+            if (!rest.isEmpty() && !RaiseDocData(transferred, rest, true))
+                return;
+        }
+        break;
     }
-    m_docOutput->SetProgress(short(state), ClampCount(transferred), text);
+    m_docOutput->SetProgress(short(state), ClampCount(transferred));
     RaiseEvent([&] { emit OnDocOutput(m_docOutput); });
+}
+
+bool TPOP::RaiseDocData(qint64 transferred, const QString &text, bool split)
+{
+    // A handler may start another retrieval or have the control deleted.
+    const QPointer<TPOP> self(this);
+    const quint64 serial = m_docSerial;
+    qsizetype at = 0;
+    do {
+        qsizetype length = text.size() - at;
+        if (split && length > kDeliverChars) {
+            // Cut after a line end if there is one near, never inside a
+            // surrogate pair.
+            const qsizetype nl = text.lastIndexOf(QLatin1Char('\n'), at + kDeliverChars - 1);
+            length = nl >= at + kDeliverChars / 2 ? nl + 1 - at : kDeliverChars;
+            if (text[at + length].isLowSurrogate())
+                --length;
+        }
+        m_docOutput->SetProgress(short(DocState::Data), ClampCount(transferred), text.mid(at, length));
+        RaiseEvent([&] { emit OnDocOutput(m_docOutput); });
+        if (!self || m_docSerial != serial)
+            return false;
+        at += length;
+    } while (at < text.size());
+    return true;
 }
 
 void TPOP::PopMessageCount(qint32 count)

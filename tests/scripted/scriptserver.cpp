@@ -23,6 +23,12 @@ ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHo
     });
 }
 
+void ScriptServer::Append(const QStringList &steps)
+{
+    m_script += steps;
+    Run();
+}
+
 bool ScriptServer::TakeLine(QByteArray *line)
 {
     const qsizetype nl = m_in.indexOf('\n');
@@ -34,8 +40,22 @@ bool ScriptServer::TakeLine(QByteArray *line)
     return true;
 }
 
+void ScriptServer::AnswerUnscriptedCapa()
+{
+    if (m_script.contains(QLatin1String("C:CAPA"), Qt::CaseInsensitive))
+        return;
+    while (m_client) {
+        const qsizetype nl = m_in.indexOf('\n');
+        if (nl < 0 || m_in.left(nl).trimmed().toUpper() != "CAPA")
+            return;
+        m_in.remove(0, nl + 1);
+        m_client->write("-ERR unknown command\r\n");
+    }
+}
+
 void ScriptServer::Run()
 {
+    AnswerUnscriptedCapa();
     while (m_client && m_pos < m_script.size()) {
         const QString step = m_script[m_pos];
         if (step.startsWith(QLatin1String("S:"))) {
@@ -62,6 +82,9 @@ void ScriptServer::Run()
             const qsizetype cut = atStart ? 0 : end + 2;
             m_data = m_in.left(cut);
             m_in.remove(0, cut + 3);
+        } else if (step.startsWith(QLatin1String("W:"))) {
+            if (m_in.size() < step.mid(2).toLongLong())
+                return;
         } else if (step == QLatin1String("X")) {
             m_client->flush();
             m_client->disconnectFromHost();

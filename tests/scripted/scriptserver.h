@@ -14,6 +14,9 @@
 //   "X"       close the connection        "Z"       stay silent for good
 //   "BIG"     send 1 MiB without a line end
 //   "SLOW"    stop reading (the client's writes back up)
+//   "W:n"     wait until n unread bytes have come (the client is mid-stream)
+// A script without a "C:CAPA" step plays a POP3 server that predates CAPA:
+// the client's CAPA is answered "-ERR" and is not recorded or matched.
 class ScriptServer : public QObject {
     Q_OBJECT
 public:
@@ -26,11 +29,17 @@ public:
     QString Failure() const { return m_failure; }
     QByteArray Data() const { return m_data; }
     QStringList ClientLines() const { return m_lines; }
+    // What the client sent that no step has taken yet.
+    QByteArray Unread() const { return m_in; }
     int Connections() const { return m_connections; }
+    // Extends the script, e.g. with the next transaction once a test has
+    // seen how the last one ended.
+    void Append(const QStringList &steps);
 
 private:
     void Run();
     bool TakeLine(QByteArray *line);
+    void AnswerUnscriptedCapa();
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;

@@ -1,12 +1,19 @@
 #include "inetsession.h"
 #include "hostport.h"
+#include "tlserrors.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <utility>
+
+#ifdef __linux__
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 
 namespace {
 // How much the socket may hold unread while an event handler runs a nested
@@ -63,8 +70,8 @@ void Bury(QTcpSocket *socket)
 }
 } // namespace
 
-InetSession::InetSession(SessionEvents *events, quint16 defaultPort, QObject *parent)
-    : QObject(parent), m_events(events), m_defaultPort(defaultPort)
+InetSession::InetSession(SessionEvents *events, quint16 defaultPort, quint16 implicitTlsPort, QObject *parent)
+    : QObject(parent), m_events(events), m_defaultPort(defaultPort), m_implicitTlsPort(implicitTlsPort)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &InetSession::TimerFired);
@@ -98,6 +105,7 @@ void InetSession::Open(const QString &remoteHost, int explicitPort)
     if (explicitPort > 0 && explicitPort <= 65535)
         where.port = quint16(explicitPort);
     m_port = where.port;
+    m_verifyName = where.host;
     m_peerText = where.host.contains(QLatin1Char(':'))
                      ? QStringLiteral("[%1]:%2").arg(where.host).arg(where.port)
                      : QStringLiteral("%1:%2").arg(where.host).arg(where.port);
@@ -174,7 +182,7 @@ void InetSession::Write(const QByteArray &bytes)
 
 qint64 InetSession::BytesToWrite() const
 {
-    return m_socket ? m_socket->bytesToWrite() : 0;
+    return m_socket ? m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() : 0;
 }
 
 void InetSession::WaitForServer(bool waiting, int milliseconds)
@@ -230,13 +238,24 @@ void InetSession::TryNextAddress()
         return;
     }
     const QHostAddress address = m_addresses.takeFirst();
-    m_socket = new QTcpSocket(this);
+    m_socket = new QSslSocket(this);
+    // The certificate must name the host as the user gave it, not the
+    // address it resolved to. Verification uses the system's authorities.
+    m_socket->setPeerVerifyName(m_verifyName);
+    m_tls = Tls::Off;
+    m_ackPromptly = false;
+    m_certificateProblems.clear();
     // Mail traffic never goes through a proxy set in the environment.
     m_socket->setProxy(QNetworkProxy::NoProxy);
     m_socket->setReadBufferSize(kSocketReadBuffer);
     connect(m_socket, &QTcpSocket::connected, this, &InetSession::SocketConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &InetSession::SocketReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &InetSession::SocketBytesWritten);
+    // Encrypted, the socket reports written plain text when it is encrypted
+    // and the TLS records as the kernel takes them; back-pressure needs both.
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &InetSession::SocketEncryptedWritten);
+    connect(m_socket, &QSslSocket::encrypted, this, &InetSession::SocketEncrypted);
+    connect(m_socket, &QSslSocket::sslErrors, this, &InetSession::SocketSslErrors);
     // Queued: a socket may report an error from inside connectToHost, and
     // the next attempt must not start inside the last one.
     // The socket travels as a guarded pointer: by the time a queued call
@@ -259,6 +278,7 @@ void InetSession::DropSocket()
     socket->abort();
     Bury(socket);
     m_connected = false;
+    m_tls = Tls::Off;
 }
 
 void InetSession::SocketConnected()
@@ -269,10 +289,88 @@ void InetSession::SocketConnected()
     m_connected = true;
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     try {
+        if (m_port == m_implicitTlsPort) {
+            // TLS from the first byte: the engine starts once it is up.
+            m_tls = Tls::Handshaking;
+            WaitForServer(true);
+            m_socket->startClientEncryption();
+            return;
+        }
         OnConnected();
     } catch (const std::exception &error) {
         Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
     }
+}
+
+void InetSession::StartTls()
+{
+    if (!m_socket || m_tls != Tls::Off)
+        return;
+    m_in.clear();
+    m_inPos = 0;
+    m_socket->readAll();
+    m_tls = Tls::Handshaking;
+    WaitForServer(true);
+    m_socket->startClientEncryption();
+}
+
+void InetSession::SocketEncrypted()
+{
+    const SocketSlotScope scope;
+    if (sender() != m_socket)
+        return;
+    const bool implicit = m_port == m_implicitTlsPort;
+    m_tls = Tls::On;
+    m_ackPromptly = true;
+    try {
+        if (implicit)
+            OnConnected();
+        else
+            OnEncrypted();
+    } catch (const std::exception &error) {
+        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
+    }
+}
+
+void InetSession::SocketEncryptedWritten()
+{
+    if (m_ackPromptly && sender() == m_socket) {
+        // A TLS 1.3 server sends its session tickets after our Finished and
+        // then its first answer; with Nagle on its side that answer waits
+        // until the tickets are acknowledged, and a delayed ACK from us
+        // costs ~40 ms per connection. Asked once our last handshake bytes
+        // have gone out, the kernel acknowledges what comes next at once.
+        m_ackPromptly = false;
+#ifdef TCP_QUICKACK
+        const int one = 1;
+        ::setsockopt(int(m_socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+    }
+    SocketBytesWritten();
+}
+
+void InetSession::SocketSslErrors(const QList<QSslError> &errors)
+{
+    const SocketSlotScope scope;
+    if (sender() != m_socket)
+        return;
+    // Not ignored, so the socket fails the handshake next; the session ends
+    // in the (queued) error that follows, with these words.
+    const CertificateVerdict verdict = DescribeCertificateErrors(errors, m_verifyName);
+    m_certificateProblems = QStringList{verdict.reason} + verdict.details;
+}
+
+void InetSession::HandshakeFailed(const QString &detail)
+{
+    if (!m_certificateProblems.isEmpty()) {
+        const QStringList problems = m_certificateProblems;
+        Fail(InetError::CertificateRejected,
+             QStringLiteral("The certificate of %1 was not accepted: %2").arg(m_peerText, problems.first()),
+             problems.mid(1));
+        return;
+    }
+    Fail(InetError::TlsFailed, QStringLiteral("Could not make an encrypted connection to %1").arg(m_peerText),
+         QStringList{detail});
 }
 
 void InetSession::SocketReadyRead()
@@ -407,6 +505,10 @@ void InetSession::SocketError(const QPointer<QTcpSocket> &socket)
     if (!socket || socket != m_socket)
         return;
     const QString text = socket->errorString();
+    if (m_tls == Tls::Handshaking) {
+        HandshakeFailed(text);
+        return;
+    }
     if (socket->state() != QAbstractSocket::ConnectedState && m_state != ConnState::Connected
         && m_state != ConnState::Disconnecting && !m_connected) {
         // This address did not take the connection: try the next one.
@@ -429,6 +531,10 @@ void InetSession::ConnectionEnded(const QString &detail)
 {
     // What the server said before it closed still counts (a 421, a QUIT
     // reply, the end of a message).
+    if (m_tls == Tls::Handshaking && m_state != ConnState::Disconnecting) {
+        HandshakeFailed(detail);
+        return;
+    }
     const Guard guard = MakeGuard();
     DrainInput(true);
     if (!guard.Holds())

@@ -8,9 +8,11 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslError>
 #include <QStringList>
 #include <QTimer>
 
+class QSslSocket;
 class QTcpSocket;
 
 // What an engine tells its control. The control turns each call into one of
@@ -26,12 +28,15 @@ public:
 };
 
 // The connection layer both engines share: RemoteHost parsing, the
-// asynchronous lookup (states 2 and 3), trying each address in turn, the
-// silence timeout, and a receive buffer read with an offset.
+// asynchronous lookup (states 2 and 3), trying each address in turn, TLS
+// (from the first byte on the implicit-TLS port, or when the engine asks for
+// the upgrade), the silence timeout, and a receive buffer read with an offset.
 class InetSession : public QObject {
     Q_OBJECT
 public:
-    InetSession(SessionEvents *events, quint16 defaultPort, QObject *parent = nullptr);
+    // On implicitTlsPort the connection is encrypted before the engine sees
+    // a byte.
+    InetSession(SessionEvents *events, quint16 defaultPort, quint16 implicitTlsPort, QObject *parent = nullptr);
     ~InetSession() override;
 
     ConnState State() const { return m_state; }
@@ -56,8 +61,12 @@ protected:
     };
     Guard MakeGuard() { return Guard{QPointer<InetSession>(this), m_generation}; }
 
-    // The TCP connection is up; the engine now waits for the greeting.
+    // The connection is up (and encrypted on the implicit-TLS port); the
+    // engine now waits for the greeting.
     virtual void OnConnected() = 0;
+    // The upgrade asked for by StartTls is done: everything learnt before it
+    // is to be forgotten.
+    virtual void OnEncrypted() {}
     // New bytes are at InputData(); consume them with Consume().
     virtual void OnInput() = 0;
     // The socket took bytes off its write buffer.
@@ -94,6 +103,15 @@ protected:
     // Quit while the connection is still being made: 5, then 6.
     void AbortConnecting();
 
+    // The server agreed to STARTTLS / STLS: the handshake starts now. Bytes
+    // the server sent after its reply are dropped unread, since they came
+    // in clear and an attacker may have put them there to be taken as
+    // answers on the encrypted connection. A failed handshake or certificate
+    // ends the session with TlsFailed / CertificateRejected; nothing further
+    // is sent.
+    void StartTls();
+    bool Encrypted() const { return m_tls == Tls::On; }
+
     void Write(const QByteArray &bytes);
     qint64 BytesToWrite() const;
     // The silence timer runs while the engine waits for the server.
@@ -113,6 +131,9 @@ protected:
 private slots:
     void HostLookedUp(const QHostInfo &info);
     void SocketConnected();
+    void SocketEncrypted();
+    void SocketEncryptedWritten();
+    void SocketSslErrors(const QList<QSslError> &errors);
     void SocketReadyRead();
     void SocketBytesWritten();
     void SocketError(const QPointer<QTcpSocket> &socket);
@@ -128,10 +149,18 @@ private:
     void DrainInput(bool all = false);
     void ScheduleDrain();
     void ConnectionEnded(const QString &detail);
+    void HandshakeFailed(const QString &detail);
+
+    enum class Tls { Off, Handshaking, On };
 
     quint16 m_defaultPort;
+    quint16 m_implicitTlsPort;
     int m_timeoutMs = 60000;
-    QTcpSocket *m_socket = nullptr;
+    QSslSocket *m_socket = nullptr;
+    Tls m_tls = Tls::Off;
+    bool m_ackPromptly = false;
+    QString m_verifyName;              // the name the certificate must carry
+    QStringList m_certificateProblems; // reason first, then the details
     QTimer m_timer;
     int m_lookupId = -1;
     QList<QHostAddress> m_addresses;

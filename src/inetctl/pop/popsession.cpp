@@ -19,24 +19,9 @@ QStringList LineList(const StatusLine &line)
 {
     return {(line.ok ? QStringLiteral("+OK ") : QStringLiteral("-ERR ")) + LineText(line)};
 }
-
-// How many octets at the end of bytes start a UTF-8 sequence that the next
-// chunk completes.
-qsizetype IncompleteUtf8Tail(const QByteArray &bytes)
-{
-    const qsizetype n = bytes.size();
-    for (qsizetype back = 1; back <= qMin<qsizetype>(3, n); ++back) {
-        const unsigned char c = static_cast<unsigned char>(bytes[n - back]);
-        if ((c & 0xC0) == 0x80)
-            continue; // a continuation octet: look further back
-        const int need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        return need > back ? back : 0;
-    }
-    return 0;
-}
 } // namespace
 
-PopSession::PopSession(PopEvents *events, QObject *parent) : InetSession(events, 110, parent) {}
+PopSession::PopSession(PopEvents *events, QObject *parent) : InetSession(events, 110, 995, parent) {}
 
 PopSession::~PopSession() = default;
 
@@ -48,13 +33,26 @@ void PopSession::ResetSession()
     m_retrieving = false;
     m_headersRaised = false;
     m_transferred = 0;
-    m_utf8Tail.clear();
 }
 
 void PopSession::OnConnected()
 {
     m_expected = {Wait::GreetingOk};
     WaitForServer(true);
+}
+
+void PopSession::OnEncrypted()
+{
+    // STLS is done: the login may now go over the encrypted connection.
+    SessionOpened();
+}
+
+void PopSession::SessionOpened()
+{
+    if (!RaiseState(ConnState::Connected))
+        return;
+    m_protocolState = 1;
+    Events(m_events)->PopProtocolStateChanged(1);
 }
 
 void PopSession::Send(const QByteArray &command, Wait wait)
@@ -80,10 +78,9 @@ void PopSession::Retrieve(int number)
     m_retrNumber = number;
     m_transferred = 0;
     m_headersRaised = false;
-    m_utf8Tail.clear();
     m_decoder = RetrDecoder();
     const Guard guard = MakeGuard();
-    Events(m_events)->PopDocProgress(DocState::Begin, 0, {}, QString());
+    Events(m_events)->PopDocProgress(DocState::Begin, 0, {}, QByteArray());
     if (!guard.Holds() || !m_retrieving)
         return;
     if (number < 1) {
@@ -101,6 +98,14 @@ void PopSession::OnInput()
             Fail(InetError::ProtocolError, QStringLiteral("Unexpected data from the server"),
                  {QString::fromUtf8(InputData().first(qMin<qsizetype>(InputData().size(), 80)).toByteArray())});
             return;
+        }
+        if (m_expected.first() == Wait::CapaLines) {
+            ReadCapabilities();
+            if (!guard.Holds())
+                return;
+            if (!m_expected.isEmpty() && m_expected.first() == Wait::CapaLines)
+                return; // the rest of the list is still to come
+            continue;
         }
         if (m_expected.first() == Wait::RetrLines) {
             Consume(m_decoder.Feed(InputData()));
@@ -143,10 +148,36 @@ void PopSession::HandleStatus(const StatusLine &line)
                  LineList(line));
             return;
         }
-        if (!RaiseState(ConnState::Connected))
+        if (Encrypted()) {
+            SessionOpened();
             return;
-        m_protocolState = 1;
-        Events(m_events)->PopProtocolStateChanged(1);
+        }
+        // Whether the server offers STLS; the login waits for the answer.
+        m_capabilities = CapaList();
+        Send("CAPA", Wait::CapaOk);
+        return;
+    case Wait::CapaOk:
+        // The capability list follows, or the server predates CAPA (and so
+        // cannot offer STLS): the login goes on in clear as it always has.
+        if (!line.ok) {
+            SessionOpened();
+            return;
+        }
+        m_expected.prepend(Wait::CapaLines);
+        WaitForServer(true);
+        return;
+    case Wait::StlsOk:
+        // Ready for the handshake. A refusal after the offer ends the
+        // session: the password is never sent in clear to a server that
+        // offered encryption.
+        if (!line.ok) {
+            Fail(InetError::TlsFailed,
+                 QStringLiteral("The server offered STLS but refused it%1")
+                     .arg(line.text.isEmpty() ? QString() : QStringLiteral(": ") + LineText(line)),
+                 LineList(line));
+            return;
+        }
+        StartTls();
         return;
     case Wait::UserOk:
         // The user name is known; the password follows only now.
@@ -205,10 +236,34 @@ void PopSession::HandleStatus(const StatusLine &line)
         // Goodbye: the server has ended the session.
         FinishDisconnect();
         return;
+    case Wait::CapaLines:
     case Wait::RetrLines:
     case Wait::Ignored:
         return;
     }
+}
+
+void PopSession::ReadCapabilities()
+{
+    qsizetype used = 0;
+    QByteArray error;
+    const ParseResult result = m_capabilities.Feed(InputData(), &used, &error);
+    Consume(used);
+    if (result == ParseResult::Invalid) {
+        Fail(InetError::ProtocolError,
+             QStringLiteral("The server sent an invalid reply: %1").arg(QString::fromUtf8(error)));
+        return;
+    }
+    WaitForServer(true);
+    if (result == ParseResult::NeedMore)
+        return;
+    m_expected.removeFirst(); // CapaLines
+    WaitForServer(!m_expected.isEmpty());
+    if (m_capabilities.Has("STLS")) {
+        Send("STLS", Wait::StlsOk);
+        return;
+    }
+    SessionOpened();
 }
 
 void PopSession::RefuseLogin(const StatusLine &line)
@@ -226,44 +281,20 @@ void PopSession::RefuseLogin(const StatusLine &line)
     Quit();
 }
 
-QString PopSession::DecodeChunk(QByteArray bytes, bool last)
-{
-    // The body is shown as UTF-8; a character split between two chunks is
-    // held back for the next; text that is not UTF-8 shows as Latin-1.
-    if (!m_utf8Tail.isEmpty()) {
-        bytes.prepend(m_utf8Tail);
-        m_utf8Tail.clear();
-    }
-    if (!last) {
-        const qsizetype tail = IncompleteUtf8Tail(bytes);
-        if (tail > 0) {
-            m_utf8Tail = bytes.right(tail);
-            bytes.chop(tail);
-        }
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        text = QString::fromLatin1(bytes);
-    return text;
-}
-
 void PopSession::DeliverRetrieved()
 {
     const Guard guard = MakeGuard();
     if (!m_headersRaised && m_decoder.HeadersDone()) {
         m_headersRaised = true;
-        Events(m_events)->PopDocProgress(DocState::Headers, m_transferred, m_decoder.Headers(), QString());
+        Events(m_events)->PopDocProgress(DocState::Headers, m_transferred, m_decoder.Headers(), QByteArray());
         if (!guard.Holds() || !m_retrieving)
             return;
     }
     if (m_headersRaised) {
-        QByteArray body = m_decoder.TakeBody();
-        const bool done = m_decoder.Done();
-        if (!body.isEmpty() || (done && !m_utf8Tail.isEmpty())) {
+        const QByteArray body = m_decoder.TakeBody();
+        if (!body.isEmpty()) {
             m_transferred += body.size();
-            const QString text = DecodeChunk(std::move(body), done);
-            Events(m_events)->PopDocProgress(DocState::Data, m_transferred, {}, text);
+            Events(m_events)->PopDocProgress(DocState::Data, m_transferred, {}, body);
             if (!guard.Holds() || !m_retrieving)
                 return;
         }
@@ -285,7 +316,7 @@ void PopSession::EndRetrieval(bool failed, InetError number, const QString &desc
         if (!guard.Holds() || m_retrieving)
             return;
     }
-    Events(m_events)->PopDocProgress(DocState::End, m_transferred, {}, QString());
+    Events(m_events)->PopDocProgress(DocState::End, m_transferred, {}, QByteArray());
 }
 
 bool PopSession::TakeRunningWork()
@@ -299,7 +330,7 @@ bool PopSession::TakeRunningWork()
 
 void PopSession::RaiseWorkAborted()
 {
-    Events(m_events)->PopDocProgress(DocState::End, m_transferred, {}, QString());
+    Events(m_events)->PopDocProgress(DocState::End, m_transferred, {}, QByteArray());
 }
 
 void PopSession::Quit()

@@ -49,7 +49,7 @@ struct SmtpSession::Document {
     QpEncoder qp;
 };
 
-SmtpSession::SmtpSession(SmtpEvents *events, QObject *parent) : InetSession(events, 25, parent) {}
+SmtpSession::SmtpSession(SmtpEvents *events, QObject *parent) : InetSession(events, 25, 465, parent) {}
 
 SmtpSession::~SmtpSession() = default;
 
@@ -65,6 +65,22 @@ void SmtpSession::OnConnected()
 {
     m_expected = {Wait::Greeting220};
     WaitForServer(true);
+}
+
+void SmtpSession::OnEncrypted()
+{
+    // RFC 3207 4.2: what the server said in clear may have been forged.
+    m_extensions.clear();
+    Send("EHLO " + HelloName(), Wait::Ehlo250);
+}
+
+QByteArray SmtpSession::HelloName() const
+{
+    const QHostAddress local = LocalAddress();
+    if (local.isNull())
+        return "localhost";
+    return local.protocol() == QAbstractSocket::IPv6Protocol ? "[IPv6:" + local.toString().toLatin1() + ']'
+                                                             : '[' + local.toString().toLatin1() + ']';
 }
 
 void SmtpSession::Send(const QByteArray &command, Wait wait)
@@ -138,21 +154,19 @@ void SmtpSession::HandleReply(const Reply &reply)
             FailOnReply(InetError::GreetingRefused, QStringLiteral("The server refused the session"), reply);
             return;
         }
-        {
-            const QHostAddress local = LocalAddress();
-            QByteArray name = local.protocol() == QAbstractSocket::IPv6Protocol
-                                  ? "[IPv6:" + local.toString().toLatin1() + ']'
-                                  : '[' + local.toString().toLatin1() + ']';
-            if (local.isNull())
-                name = "localhost";
-            Send("EHLO " + name, Wait::Ehlo250);
-        }
+        Send("EHLO " + HelloName(), Wait::Ehlo250);
         return;
     case Wait::Ehlo250:
         // The extensions list; a server that does not know EHLO gets HELO.
         if (reply.Class() == 2) {
             for (qsizetype i = 1; i < reply.lines.size(); ++i)
                 m_extensions.insert(reply.lines[i].trimmed().split(' ').value(0).toUpper());
+            // Offered encryption is always taken, before anything else is
+            // said; once encrypted, the offer is not taken again.
+            if (!Encrypted() && HasExtension("STARTTLS")) {
+                Send("STARTTLS", Wait::StartTls220);
+                return;
+            }
             SessionReady();
         } else {
             const QByteArray helo = LocalAddress().protocol() == QAbstractSocket::IPv6Protocol
@@ -168,6 +182,19 @@ void SmtpSession::HandleReply(const Reply &reply)
             return;
         }
         SessionReady();
+        return;
+    case Wait::StartTls220:
+        // Ready to start TLS. A refusal after the offer ends the session:
+        // going on in clear would let anyone on the path strip encryption.
+        if (reply.code != 220) {
+            const QString text = reply.Text();
+            Fail(InetError::TlsFailed,
+                 QStringLiteral("The server offered STARTTLS but refused it%1")
+                     .arg(text.isEmpty() ? QString() : QStringLiteral(": ") + text),
+                 reply.RawLines());
+            return;
+        }
+        StartTls();
         return;
     case Wait::Mail250:
         // The sender; a refusal ends the transaction once its replies are in.

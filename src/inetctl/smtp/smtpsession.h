@@ -15,7 +15,8 @@ public:
     virtual void SmtpDocProgress(DocState state, qint64 total, qint64 transferred) = 0;
 };
 
-// The SMTP engine (RFC 5321): greeting, EHLO (HELO when refused), one
+// The SMTP engine (RFC 5321): greeting, EHLO (HELO when refused), STARTTLS
+// when offered (RFC 3207) and EHLO again over TLS, one
 // document at a time with its envelope pipelined when the server offers
 // PIPELINING, the DATA stream normalised, dot-stuffed and encoded while it
 // streams from memory or disk, RSET after a refused transaction, QUIT.
@@ -36,6 +37,7 @@ public:
 
 protected:
     void OnConnected() override;
+    void OnEncrypted() override;
     void OnInput() override;
     void OnWritten() override;
     bool TakeRunningWork() override;
@@ -49,6 +51,7 @@ private:
         Greeting220,
         Ehlo250,
         Helo250,
+        StartTls220,
         Mail250,
         Rcpt250,
         Data354,
@@ -60,6 +63,7 @@ private:
     struct Document;
 
     void Send(const QByteArray &command, Wait wait);
+    QByteArray HelloName() const;
     void HandleReply(const smtp::Reply &reply);
     void SessionReady();
     void StartEnvelope();

@@ -1,0 +1,50 @@
+#include "popcapa.h"
+
+namespace pop {
+
+ParseResult CapaList::Feed(QByteArrayView data, qsizetype *consumed, QByteArray *error)
+{
+    qsizetype pos = 0;
+    *consumed = 0;
+    for (;;) {
+        const qsizetype nl = data.indexOf('\n', pos);
+        if (nl < 0) {
+            if (data.size() - pos > kMaxCapaLine) {
+                *error = "capability line too long";
+                return ParseResult::Invalid;
+            }
+            return ParseResult::NeedMore;
+        }
+        if (nl - pos > kMaxCapaLine) {
+            *error = "capability line too long";
+            return ParseResult::Invalid;
+        }
+        QByteArray line = data.sliced(pos, nl - pos).toByteArray();
+        if (line.endsWith('\r'))
+            line.chop(1);
+        pos = nl + 1;
+        *consumed = pos;
+        if (line == ".")
+            return ParseResult::Complete;
+        if (line.startsWith('.'))
+            line.remove(0, 1); // RFC 1939 3: byte-stuffed
+        if (m_lines.size() >= kMaxCapaLines) {
+            *error = "capability list too long";
+            return ParseResult::Invalid;
+        }
+        m_lines.append(line.trimmed());
+    }
+}
+
+bool CapaList::Has(QByteArrayView keyword) const
+{
+    for (const QByteArray &line : m_lines) {
+        const qsizetype space = line.indexOf(' ');
+        const QByteArrayView word = space < 0 ? QByteArrayView(line) : QByteArrayView(line).first(space);
+        if (word.compare(keyword, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace pop

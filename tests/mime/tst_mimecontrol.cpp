@@ -1,0 +1,139 @@
+// TPOP's delivery of decoded mail against scripted servers: how a held
+// multipart body reaches the handler, and what happens when the connection
+// ends or the handler starts another retrieval in the middle of it.
+#include "docobjects.h"
+#include "scriptserver.h"
+#include "tpop.h"
+
+#include <QTest>
+
+namespace {
+const QStringList kLogin{"S:+OK ready", "C:USER alice", "S:+OK", "C:PASS pw", "S:+OK", "C:STAT", "S:+OK 1 999"};
+
+// One text part long enough to come in several chunks, with characters
+// outside the BMP so that a chunk boundary could fall inside a pair.
+QByteArray LongText()
+{
+    QByteArray text;
+    for (int i = 0; i < 30000; ++i)
+        text += "line " + QByteArray::number(i) + " \xf0\x9f\x98\x80\r\n";
+    return text;
+}
+
+QByteArray Multipart(const QByteArray &text)
+{
+    return "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nContent-Type: multipart/mixed; boundary=\"p\"\r\n\r\n"
+           "--p\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + text
+           + "--p\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nAAAA\r\n--p--\r\n";
+}
+
+struct Watch {
+    QStringList headers;
+    QStringList chunks;
+    QList<qint32> transferred;
+    QList<short> errors;
+    bool ended = false;
+    explicit Watch(TPOP *pop)
+    {
+        QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop, [pop](short s) {
+            if (s == 1)
+                pop->Authenticate(OleVariant("alice"), OleVariant("pw"));
+        });
+        QObject::connect(pop, &TPOP::OnRefreshMessageCount, pop, [pop](qint32) { pop->RetrieveMessage(1); });
+        QObject::connect(pop, &TPOP::OnError, pop,
+                         [this](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) { errors << n; });
+        QObject::connect(pop, &TPOP::OnDocOutput, pop, [this](TDocOutput *doc) {
+            if (doc->State() == 2)
+                for (qint32 i = 1; i <= doc->Headers()->Count(); ++i)
+                    headers << doc->Headers()->Item(OleVariant(i))->Name() + ": " + doc->Headers()->Item(OleVariant(i))->Value();
+            if (doc->State() == 3) {
+                chunks << doc->GetData();
+                transferred << doc->BytesTransferred();
+            }
+            ended |= doc->State() == 5;
+        });
+    }
+};
+} // namespace
+
+class TestMimeControl : public QObject {
+    Q_OBJECT
+private slots:
+    void heldMultipartArrivesInChunks();
+    void cutConnectionShowsWhatCame();
+    void retrievalStartedFromAChunkEndsTheOldDelivery();
+};
+
+void TestMimeControl::heldMultipartArrivesInChunks()
+{
+    const QByteArray text = LongText();
+    const QByteArray message = Multipart(text);
+    const qsizetype half = message.size() / 2;
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "L:" + QString::fromLatin1(message.left(half)),
+                                             "L:" + QString::fromLatin1(message.mid(half) + ".\r\n")});
+    TPOP pop;
+    pop.SetTimeout(5);
+    Watch watch(&pop);
+    pop.SetRemoteHost(server.Host());
+    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QVERIFY(watch.errors.isEmpty());
+    QVERIFY(watch.headers.contains(QStringLiteral("Subject: Grüße")));
+    // While the body is held the events only count bytes; then the text
+    // comes in chunks that each the window can take, none inside a pair.
+    QVERIFY(watch.chunks.size() > 3);
+    QVERIFY(watch.chunks.first().isEmpty());
+    QString all;
+    for (const QString &chunk : std::as_const(watch.chunks)) {
+        QVERIFY(chunk.size() <= 64 * 1024);
+        QVERIFY(chunk.isEmpty() || !chunk.front().isLowSurrogate());
+        all += chunk;
+    }
+    QCOMPARE(all, QString::fromUtf8(text.chopped(2)) + QStringLiteral("\r\n[Attachment: a.pdf, 3 bytes]\r\n"));
+    QCOMPARE(watch.transferred.last(), qint32(message.size() - message.indexOf("\r\n\r\n") - 4));
+}
+
+void TestMimeControl::cutConnectionShowsWhatCame()
+{
+    // A multipart message cut off by the server: the part that came is
+    // shown after the error, not lost with the held body.
+    QByteArray message = Multipart("first part only\r\n");
+    message.truncate(message.indexOf("first part only\r\n") + 17);
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "R:" + message, "X"});
+    TPOP pop;
+    pop.SetTimeout(5);
+    Watch watch(&pop);
+    pop.SetRemoteHost(server.Host());
+    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QCOMPARE(watch.errors.size(), 1);
+    QCOMPARE(watch.chunks.join(QString()), QStringLiteral("first part only\r\n"));
+}
+
+void TestMimeControl::retrievalStartedFromAChunkEndsTheOldDelivery()
+{
+    // The handler asks for the next message while the held text of this one
+    // is being handed out: the rest of the old text must not run into the
+    // new message.
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "L:" + QString::fromLatin1(Multipart(LongText()) + ".\r\n"),
+                                             "C:RETR 1", "S:+OK", "S:Subject: second", "S:", "S:second body", "S:.", "Z"});
+    TPOP pop;
+    pop.SetTimeout(5);
+    Watch watch(&pop);
+    int textChunks = 0;
+    connect(&pop, &TPOP::OnDocOutput, this, [&](TDocOutput *doc) {
+        if (doc->State() == 1)
+            watch.chunks.clear();
+        if (doc->State() == 3 && !doc->GetData().isEmpty() && ++textChunks == 2)
+            pop.RetrieveMessage(1);
+    });
+    pop.SetRemoteHost(server.Host());
+    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QCOMPARE(textChunks, 3);
+    QCOMPARE(watch.chunks, QStringList{QStringLiteral("second body\r\n")});
+    QVERIFY(watch.headers.endsWith(QStringLiteral("Subject: second")));
+}
+
+QTEST_MAIN(TestMimeControl)
+#include "tst_mimecontrol.moc"
