@@ -4,12 +4,13 @@
 #   start-up time and memory (bench/startup), sending a 100 MiB file document
 #   and retrieving a 20 MiB message beside curl, msmtp and mpop (bench/engines),
 #   showing large messages, stepping through 1000 messages and the longest
-#   stall of the UI thread (bench/window).
+#   stall of the UI thread (bench/window), and what TLS costs on connect and
+#   on a 20 MiB base64 attachment message beside curl (bench/tls).
 #
 #   bench/run.sh [BUILD_DIR]        (as root: the test mail servers need it)
 #
 # Installs what is missing (scripts/deps.sh bench) and builds first. Takes
-# about five minutes on two cores.
+# about ten minutes on two cores.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build}
@@ -19,4 +20,5 @@ BUILD_DIR=$build "$repo/scripts/build.sh"
 "$repo/bench/startup/run.sh" --write "$build"
 "$repo/bench/engines/run.sh" "$build"
 "$repo/bench/window/run.sh" "$build" --write
+"$repo/bench/tls/run.sh" "$build"
 echo "docs/PERFORMANCE.md rewritten"
