@@ -97,7 +97,13 @@ QString Utf8OrLatin1Decoder::Decode(QByteArrayView bytes)
     qsizetype i = 0;
     while (i < n) {
         if (m_held.isEmpty()) {
+            // Mail is mostly ASCII: skip it a word at a time.
             qsizetype j = i;
+            for (quint64 word; j + 8 <= n; j += 8) {
+                std::memcpy(&word, p + j, 8);
+                if (word & 0x8080808080808080ULL)
+                    break;
+            }
             while (j < n && static_cast<unsigned char>(p[j]) < 0x80)
                 ++j;
             out += QLatin1StringView(p + i, j - i);
