@@ -2,6 +2,7 @@
 // starts: STARTTLS, STLS and TLS from the first byte deliver and read as in
 // clear; an expired certificate, one for another host and one from an
 // unknown authority each end the session before anything is said in clear.
+#include "errorwatch.h"
 #include "docobjects.h"
 #include "testsupport.h"
 #include "tpop.h"
@@ -14,25 +15,6 @@
 #include <QUuid>
 
 namespace {
-struct Watch {
-    QStringList events;
-    QList<short> errors;
-    QString description;
-
-    template <class Control>
-    explicit Watch(Control *control)
-    {
-        QObject::connect(control, &Control::OnStateChanged, control,
-                         [this](short s) { events << QStringLiteral("state %1").arg(s); });
-        QObject::connect(control, &Control::OnError, control,
-                         [this](short n, QString &d, qint32, const QString &, const QString &, qint32, bool &) {
-                             events << QStringLiteral("error %1").arg(n);
-                             errors << n;
-                             description = d;
-                         });
-    }
-};
-
 // Lines a server logged after `from` bytes of its log that contain `mark`,
 // waiting up to timeoutMs for one that also contains `end`.
 QStringList LogLines(const QString &path, qint64 from, const QString &mark, const QString &end, int timeoutMs = 10000)

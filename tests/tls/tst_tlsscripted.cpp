@@ -1,5 +1,6 @@
 // Servers that offer encryption and then misbehave: the controls must end
 // the session with an error and never go on in clear.
+#include "errorwatch.h"
 #include "scriptserver.h"
 #include "tpop.h"
 #include "tsmtp.h"
@@ -11,25 +12,6 @@ const QStringList kSmtpOffer{"S:220 t ESMTP", "C:EHLO", "S:250-t\r\n250-PIPELINI
 const QStringList kPopOffer{"S:+OK ready", "C:CAPA", "S:+OK", "S:USER", "S:STLS", "S:.", "C:STLS"};
 // Enough of a TLS ClientHello to know the handshake has begun.
 const QString kHelloStarted = QStringLiteral("W:40");
-
-struct Watch {
-    QStringList events;
-    QList<short> errors;
-    QString description;
-
-    template <class Control>
-    explicit Watch(Control *control)
-    {
-        QObject::connect(control, &Control::OnStateChanged, control,
-                         [this](short s) { events << QStringLiteral("state %1").arg(s); });
-        QObject::connect(control, &Control::OnError, control,
-                         [this](short n, QString &d, qint32, const QString &, const QString &, qint32, bool &) {
-                             events << QStringLiteral("error %1").arg(n);
-                             errors << n;
-                             description = d;
-                         });
-    }
-};
 
 // After STARTTLS / STLS only a TLS handshake record may have gone out.
 bool NothingInClear(const QByteArray &unread)
