@@ -15,6 +15,10 @@
 //                             seconds (greeting, a reply, or a stalled transfer)
 //  1006    ProtocolError      a reply that is not SMTP/POP3: garbage, an invalid
 //                             reply code, a line or reply beyond its limit
+//  1007    TransferAborted    Quit (the Disconnect button, closing the window)
+//                             ended a document before it was complete: an
+//                             outgoing message the server never accepted, or
+//                             a retrieval cut short
 //  1010    GreetingRefused    the server's greeting was not 220 / +OK
 //  1011    HelloRefused       both EHLO and HELO were refused
 //  1012    SenderRefused      MAIL FROM was refused
@@ -42,6 +46,7 @@ enum class InetError : short {
     ConnectionLost = 1004,
     Timeout = 1005,
     ProtocolError = 1006,
+    TransferAborted = 1007,
     GreetingRefused = 1010,
     HelloRefused = 1011,
     SenderRefused = 1012,

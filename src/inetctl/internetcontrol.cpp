@@ -25,6 +25,7 @@ QString toString(InetError error)
     case InetError::ConnectionLost: return QStringLiteral("ConnectionLost");
     case InetError::Timeout: return QStringLiteral("Timeout");
     case InetError::ProtocolError: return QStringLiteral("ProtocolError");
+    case InetError::TransferAborted: return QStringLiteral("TransferAborted");
     case InetError::GreetingRefused: return QStringLiteral("GreetingRefused");
     case InetError::HelloRefused: return QStringLiteral("HelloRefused");
     case InetError::SenderRefused: return QStringLiteral("SenderRefused");

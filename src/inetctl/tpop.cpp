@@ -85,7 +85,7 @@ void TPOP::Connect(const OleVariant &remoteHost, const OleVariant &remotePort)
         throw EOleException(EOleException::E_InvalidArg, QStringLiteral("Port %1 is not valid").arg(port));
     m_errors->Clear();
     m_session->SetTimeoutSeconds(Timeout());
-    m_session->Open(RemoteHost(), port);
+    m_session->Open(RemoteHost(), RemotePort(), port);
 }
 
 void TPOP::Quit()

@@ -38,7 +38,7 @@ void TSMTP::Connect(const OleVariant &remoteHost, const OleVariant &remotePort)
         throw EOleException(EOleException::E_InvalidArg, QStringLiteral("Port %1 is not valid").arg(port));
     m_errors->Clear();
     m_session->SetTimeoutSeconds(Timeout());
-    m_session->Open(RemoteHost(), port);
+    m_session->Open(RemoteHost(), RemotePort(), port);
 }
 
 void TSMTP::Quit()

@@ -14,6 +14,7 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
 using GuiTest::Find;
 
@@ -279,6 +280,29 @@ private slots:
         QVERIFY2(log.titles.isEmpty(), qPrintable(log.titles.join("|") + " / " + log.texts.join("|")));
         QTRY_VERIFY(w.sendStatus->text().startsWith(QStringLiteral("Mail sent to bob@orvanta.test")));
         QVERIFY(server.Data().contains("Subject: Via Orvanta"));
+    }
+
+    void disconnectDuringTheTransferIsNoSend()
+    {
+        // The server takes the data slowly; the user turns to Connect To and
+        // presses Disconnect while Send still waits. The message never
+        // arrived, so it must not read as sent.
+        ScriptServer server(kHello + kSendStart + QStringList{"C:DATA", "S:354 go", "SLOW"});
+        Window w;
+        w.smtp->SetTimeout(5);
+        w.ConnectTo(server.Host());
+        QTRY_COMPARE(w.smtp->State(), short(4));
+        QTimer::singleShot(300, this, [&] {
+            Find<QTabWidget>(w.form.get(), "PageControl1")->setCurrentIndex(2);
+            QTest::mouseClick(w.connect, Qt::LeftButton);
+        });
+        const GuiTest::ModalLog log = w.Send();
+        QCOMPARE(w.sendStatus->text(), QStringLiteral("Transfer aborted"));
+        QCOMPARE(log.titles, QStringList{"Error"});
+        QVERIFY2(log.texts.value(0).startsWith(QStringLiteral("1007 - The message was not sent")),
+                 qPrintable(log.texts.join('|')));
+        QTRY_COMPARE(w.smtp->State(), short(6));
+        QVERIFY(w.form->SmtpFailed());
     }
 
     void closingWhileWaitingEndsQuietly()

@@ -3,6 +3,7 @@
 #include "docobjects.h"
 #include "eoleexception.h"
 #include "scriptserver.h"
+#include "tpop.h"
 #include "tsmtp.h"
 
 #include <QTemporaryFile>
@@ -68,7 +69,8 @@ private slots:
     void documents();
     void connectingToAClosedPortIs1003();
     void unknownHostIs1003();
-    void remoteHostPortOverridesRemotePort();
+    void portComesFromRemoteHostElseRemotePort_data();
+    void portComesFromRemoteHostElseRemotePort();
     void ipv6LoopbackInBrackets();
     void sessionStaysUsableAfterARefusedRecipient();
     void withoutPipeliningCommandsGoOneByOne();
@@ -243,15 +245,53 @@ void TestSmtpScripted::unknownHostIs1003()
     QCOMPARE(empty.errors, QList<short>{1003});
 }
 
-void TestSmtpScripted::remoteHostPortOverridesRemotePort()
+void TestSmtpScripted::portComesFromRemoteHostElseRemotePort_data()
 {
-    ScriptServer server(kHello);
-    TSMTP smtp;
-    QCOMPARE(smtp.RemotePort(), 25);
-    smtp.SetRemoteHost(QStringLiteral("[::ffff:127.0.0.1]:%1").arg(server.Port()));
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
-    QTRY_COMPARE(smtp.State(), short(4));
-    QCOMPARE(smtp.RemoteHost(), QStringLiteral("[::ffff:127.0.0.1]:%1").arg(server.Port())); // shown as set
+    QTest::addColumn<bool>("pop");
+    QTest::addColumn<QString>("host");   // %1: the server's port, %2: a closed one
+    QTest::addColumn<QString>("remotePort");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("smtp, RemotePort") << false << "127.0.0.1" << "%1" << true;
+    QTest::newRow("pop, RemotePort") << true << "127.0.0.1" << "%1" << true;
+    QTest::newRow("smtp, host:port wins") << false << "[::ffff:127.0.0.1]:%1" << "%2" << true;
+    QTest::newRow("pop, host:port wins") << true << "127.0.0.1:%1" << "%2" << true;
+    QTest::newRow("smtp, RemotePort elsewhere") << false << "127.0.0.1" << "%2" << false;
+    QTest::newRow("pop, no port at all") << true << "127.0.0.1" << "0" << false;
+}
+
+void TestSmtpScripted::portComesFromRemoteHostElseRemotePort()
+{
+    QFETCH(bool, pop);
+    QFETCH(QString, host);
+    QFETCH(QString, remotePort);
+    QFETCH(bool, connects);
+    ScriptServer server(pop ? QStringList{"S:+OK ready", "Z"} : kHello);
+    quint16 closed;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closed = probe.serverPort();
+    }
+    std::unique_ptr<TInternetControl> control;
+    if (pop)
+        control = std::make_unique<TPOP>();
+    else
+        control = std::make_unique<TSMTP>();
+    QCOMPARE(control->RemotePort(), pop ? 110 : 25);
+    QList<short> errors;
+    connect(control.get(), &TInternetControl::OnError, this,
+            [&](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) { errors << n; });
+    auto fill = [&](QString text) {
+        return text.replace("%1", QString::number(server.Port())).replace("%2", QString::number(closed));
+    };
+    const QString shown = fill(host);
+    control->SetRemoteHost(shown);
+    control->SetRemotePort(fill(remotePort).toInt());
+    control->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    QTRY_VERIFY(control->State() == 4 || control->State() == 6);
+    QCOMPARE(control->State(), short(connects ? 4 : 6));
+    QCOMPARE(errors, connects ? QList<short>{} : QList<short>{1003});
+    QCOMPARE(control->RemoteHost(), shown); // shown as set
 }
 
 void TestSmtpScripted::ipv6LoopbackInBrackets()

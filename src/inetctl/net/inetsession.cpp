@@ -70,8 +70,8 @@ void Bury(QTcpSocket *socket)
 }
 } // namespace
 
-InetSession::InetSession(SessionEvents *events, quint16 defaultPort, quint16 implicitTlsPort, QObject *parent)
-    : QObject(parent), m_events(events), m_defaultPort(defaultPort), m_implicitTlsPort(implicitTlsPort)
+InetSession::InetSession(SessionEvents *events, quint16 implicitTlsPort, QObject *parent)
+    : QObject(parent), m_events(events), m_implicitTlsPort(implicitTlsPort)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &InetSession::TimerFired);
@@ -91,7 +91,7 @@ void InetSession::SetTimeoutSeconds(int seconds)
     m_timeoutMs = qBound(1, seconds, 3600) * 1000;
 }
 
-void InetSession::Open(const QString &remoteHost, int explicitPort)
+void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitPort)
 {
     Shutdown();
     ResetSession();
@@ -101,9 +101,13 @@ void InetSession::Open(const QString &remoteHost, int explicitPort)
     m_connectErrors.clear();
     m_addresses.clear();
 
-    HostPort where = ParseHostPort(remoteHost, m_defaultPort);
+    HostPort where = ParseHostPort(remoteHost, quint16(qBound(0, defaultPort, 65535)));
     if (explicitPort > 0 && explicitPort <= 65535)
         where.port = quint16(explicitPort);
+    if (where.ok && where.port == 0) {
+        where.ok = false;
+        where.error = QStringLiteral("No port to connect to on %1: RemotePort is %2").arg(where.host).arg(defaultPort);
+    }
     m_port = where.port;
     m_verifyName = where.host;
     m_peerText = where.host.contains(QLatin1Char(':'))
@@ -398,6 +402,11 @@ bool InetSession::BeginQuit(bool closeAtOnce)
     const Guard guard = MakeGuard();
     m_state = ConnState::Disconnecting;
     if (TakeRunningWork()) {
+        // A document cut short is a failure, told before its end: an
+        // unfinished message must never read as sent.
+        m_events->SessionError(InetError::TransferAborted, AbortedWorkText(), {});
+        if (!guard.Holds())
+            return false;
         RaiseWorkAborted();
         if (!guard.Holds())
             return false;

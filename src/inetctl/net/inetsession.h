@@ -36,15 +36,17 @@ class InetSession : public QObject {
 public:
     // On implicitTlsPort the connection is encrypted before the engine sees
     // a byte.
-    InetSession(SessionEvents *events, quint16 defaultPort, quint16 implicitTlsPort, QObject *parent = nullptr);
+    InetSession(SessionEvents *events, quint16 implicitTlsPort, QObject *parent = nullptr);
     ~InetSession() override;
 
     ConnState State() const { return m_state; }
     void SetTimeoutSeconds(int seconds);
 
-    // Starts states 1, 2, 3 and the TCP connection. The caller has checked
-    // that the session is disconnected.
-    void Open(const QString &remoteHost, int explicitPort);
+    // Starts states 1, 2, 3 and the TCP connection to remoteHost: at its own
+    // ":port" if it names one, else at defaultPort; explicitPort (above 0)
+    // overrides both. The caller has checked that the session is
+    // disconnected.
+    void Open(const QString &remoteHost, int defaultPort, int explicitPort);
 
     // Ends the session at once without a word to the server; no events.
     // Used when the owner goes away.
@@ -76,6 +78,8 @@ protected:
     virtual bool TakeRunningWork() { return false; }
     // Raises the end of the document that TakeRunningWork reported.
     virtual void RaiseWorkAborted() {}
+    // What a document ended by Quit did not do, for its TransferAborted error.
+    virtual QString AbortedWorkText() const { return QStringLiteral("The transfer was abandoned before its end"); }
     // A new session starts: forget everything of the last one.
     virtual void ResetSession() {}
     // The client, not the server, is holding things up (an event handler
@@ -153,7 +157,6 @@ private:
 
     enum class Tls { Off, Handshaking, On };
 
-    quint16 m_defaultPort;
     quint16 m_implicitTlsPort;
     int m_timeoutMs = 60000;
     QSslSocket *m_socket = nullptr;

@@ -21,7 +21,7 @@ QStringList LineList(const StatusLine &line)
 }
 } // namespace
 
-PopSession::PopSession(PopEvents *events, QObject *parent) : InetSession(events, 110, 995, parent) {}
+PopSession::PopSession(PopEvents *events, QObject *parent) : InetSession(events, 995, parent) {}
 
 PopSession::~PopSession() = default;
 
@@ -331,6 +331,12 @@ bool PopSession::TakeRunningWork()
 void PopSession::RaiseWorkAborted()
 {
     Events(m_events)->PopDocProgress(DocState::End, m_transferred, {}, QByteArray());
+}
+
+QString PopSession::AbortedWorkText() const
+{
+    return QStringLiteral("Message %1 was not retrieved whole: the session was closed during the transfer")
+        .arg(m_retrNumber);
 }
 
 void PopSession::Quit()

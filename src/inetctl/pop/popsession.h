@@ -39,6 +39,7 @@ protected:
     void OnInput() override;
     bool TakeRunningWork() override;
     void RaiseWorkAborted() override;
+    QString AbortedWorkText() const override;
     void ResetSession() override;
 
 private:

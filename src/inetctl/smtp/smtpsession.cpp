@@ -49,7 +49,7 @@ struct SmtpSession::Document {
     QpEncoder qp;
 };
 
-SmtpSession::SmtpSession(SmtpEvents *events, QObject *parent) : InetSession(events, 25, 465, parent) {}
+SmtpSession::SmtpSession(SmtpEvents *events, QObject *parent) : InetSession(events, 465, parent) {}
 
 SmtpSession::~SmtpSession() = default;
 
@@ -532,6 +532,11 @@ bool SmtpSession::TakeRunningWork()
 void SmtpSession::RaiseWorkAborted()
 {
     Events(m_events)->SmtpDocProgress(DocState::End, m_lastTotal, m_lastTransferred);
+}
+
+QString SmtpSession::AbortedWorkText() const
+{
+    return QStringLiteral("The message was not sent: the session was closed before the server accepted it");
 }
 
 void SmtpSession::Quit()

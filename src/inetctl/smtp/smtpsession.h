@@ -42,6 +42,7 @@ protected:
     void OnWritten() override;
     bool TakeRunningWork() override;
     void RaiseWorkAborted() override;
+    QString AbortedWorkText() const override;
     void ResetSession() override;
     bool ClientHolding() const override { return m_pumping; }
 

@@ -1,0 +1,21 @@
+#pragma once
+#include <QString>
+#include <QStringView>
+
+namespace mime {
+
+// Text of a received message with one line break per line, as the view
+// takes it: CR LF, a lone CR (one a sender encoded, such as "=0D") and LF
+// each end a line. Fed in pieces, it gives the same text whatever the cut:
+// a CR that ends a piece is a line end at once, and an LF that opens the
+// next piece is then its second half.
+class LineEnds {
+public:
+    QString Feed(QStringView text);
+    void Reset() { m_afterCR = false; }
+
+private:
+    bool m_afterCR = false;
+};
+
+} // namespace mime
