@@ -14,8 +14,8 @@ case "$what" in
     build) ;;
     demo) packages+=(postfix dovecot-core dovecot-pop3d perl openssl) ;;
     test) packages+=(postfix dovecot-core dovecot-pop3d perl openssl
-                     xvfb xdotool xclip imagemagick python3
-                     desktop-file-utils) ;;
+                     xvfb xdotool xclip x11-utils imagemagick python3
+                     desktop-file-utils dbus at-spi2-core) ;;
     bench) packages+=(postfix dovecot-core dovecot-pop3d perl openssl xvfb xdotool x11-utils
                       imagemagick msmtp mpop curl swaks time libx11-dev dbus) ;;
     *) echo "usage: $0 build|demo|test|bench" >&2; exit 2 ;;

@@ -22,7 +22,7 @@ public:
 
     void Realign()
     {
-        QList<QWidget *> tops, bottoms, clients;
+        QList<QWidget *> tops, bottoms, clients, widths;
         for (QObject *object : m_container->children()) {
             auto *child = qobject_cast<QWidget *>(object);
             if (!child || child->isWindow())
@@ -34,6 +34,8 @@ public:
                 bottoms.append(child);
             else if (align == QLatin1String("client"))
                 clients.append(child);
+            else if (align == QLatin1String("width"))
+                widths.append(child);
         }
         // Stable order: the one nearest its edge is placed first.
         std::stable_sort(tops.begin(), tops.end(),
@@ -54,6 +56,9 @@ public:
         }
         for (QWidget *w : clients)
             w->setGeometry(area.left(), top, area.width(), std::max(0, bottom - top));
+        // Keeps its place and height; its right edge follows the container's.
+        for (QWidget *w : widths)
+            w->resize(std::max(0, area.right() + 1 - w->property("alignMargin").toInt() - w->x()), w->height());
     }
 
 private:

@@ -9,7 +9,7 @@
 
 QString ApplicationTitle()
 {
-    return QGuiApplication::applicationDisplayName();
+    return QStringLiteral("Orvanta Mail");
 }
 
 QString ExceptionBoxText(const QString &message)
@@ -47,7 +47,11 @@ QString EInOutError::TextFor(int errorCode)
 
 void InitApplication(QApplication &app)
 {
-    QApplication::setApplicationDisplayName(QStringLiteral("Orvanta Mail"));
+    // The title is not made Qt's application display name: Qt appends that
+    // to every window title it hands the window manager ("Error — Orvanta
+    // Mail"), and each window must read exactly its own caption. The
+    // desktop entry's name ties the running program to its menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvanta-mail"));
     // Tahoma's metrics are nearest the design's; Liberation Sans stands in
     // when it is missing.
     QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));

@@ -19,7 +19,8 @@ void TMailForm::ApplyHandOff()
     // argument's last character.
     eTo->setText(comma < 0 ? QString() : MessageFileArg.left(comma));
     MessageFileArg = MessageFileArg.mid(comma + 1, MessageFileArg.length() - 1);
-    if (!MessageFileArg.isEmpty() && QFileInfo::exists(MessageFileArg)) {
+    // A folder (or a device) of that name is no message file.
+    if (!MessageFileArg.isEmpty() && QFileInfo(MessageFileArg).isFile()) {
         LoadMessageFile(reMessageText, MessageFileArg);
     } else {
         MessageFileArg.clear();

@@ -1,4 +1,5 @@
 #pragma once
+#include "mime/lineends.h"
 #include "opendialog.h"
 #include "ui_mailform.h"
 #include "updown.h"
@@ -93,4 +94,5 @@ private:
     bool FClosed = false;
     bool FCreating = true;
     bool FSending = false; // a Send press is waiting for the control
+    mime::LineEnds FViewLineEnds; // line ends of the message being shown
 };

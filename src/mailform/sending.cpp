@@ -76,7 +76,7 @@ void TMailForm::BuildHeaders()
     SMTP1->DocInput()->Headers()->Add(QStringLiteral("Message-Id"),
                                       MakeMessageId(ApplicationTitle(), eHomeAddr->text()));
     SMTP1->DocInput()->Headers()->Add(QStringLiteral("Content-Type"),
-                                      QStringLiteral("TEXT/PLAIN charset=US-ASCII"));
+                                      QStringLiteral("TEXT/PLAIN; charset=US-ASCII"));
 }
 
 void TMailForm::SendMessageText()

@@ -28,7 +28,8 @@ Fields Split(const QString &line)
 
 bool TMailForm::LoadSettings()
 {
-    if (!QFileInfo::exists(SettingsName))
+    // Only a file counts: a folder of that name is no settings file.
+    if (!QFileInfo(SettingsName).isFile())
         return true;
     TextFile::LineReader file(WorkDir + QLatin1Char('/') + SettingsName);
 

@@ -184,15 +184,30 @@ private slots:
                                         "Retrieval complete (20 bytes data)"}));
     }
 
-    void lineEndSplitBetweenChunksStaysOneLineEnd()
+    void lineEndsAcrossChunks_data()
     {
+        QTest::addColumn<QStringList>("chunks");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF split between chunks") << QStringList{"one\r", "\ntwo\r", "\n"} << "one\ntwo\n";
+        QTest::newRow("lone CR ends a chunk") << QStringList{"one\r", "two"} << "one\ntwo";
+        QTest::newRow("lone CR ends the message") << QStringList{"one\r"} << "one\n";
+        QTest::newRow("CR, then CR LF") << QStringList{"a\r", "\r\n", "b"} << "a\n\nb";
+        QTest::newRow("LF only") << QStringList{"a\n", "\nb"} << "a\n\nb";
+    }
+    void lineEndsAcrossChunks()
+    {
+        // Nothing received is lost to where the network cut the message.
+        QFETCH(QStringList, chunks);
+        QFETCH(QString, shown);
         Window w;
         TDocOutput doc;
-        for (const QString &chunk : {QStringLiteral("one\r"), QStringLiteral("\ntwo\r"), QStringLiteral("\n")}) {
+        doc.SetProgress(1, 0);
+        emit w.pop->OnDocOutput(&doc);
+        for (const QString &chunk : chunks) {
             doc.SetProgress(3, 0, chunk);
             emit w.pop->OnDocOutput(&doc);
         }
-        QCOMPARE(w.view->toPlainText(), QStringLiteral("one\ntwo\n"));
+        QCOMPARE(w.view->toPlainText(), shown);
     }
 
     void messageCounts_data()

@@ -181,8 +181,7 @@ private slots:
         QTest::addColumn<bool>("handOff");     // the argument was applied
         QTest::addColumn<QString>("box");      // start of the expected box text
 
-        QTest::newRow("folder instead of a file") << QByteArray("<dir>") << "" << "" << "" << false
-                                                  << "Orvanta Mail: I/O error 21.";
+        QTest::newRow("folder instead of a file") << QByteArray("<dir>") << "" << "" << "" << true << "";
         QTest::newRow("unreadable") << QByteArray("<unreadable>") << "" << "" << "" << false
                                     << "Orvanta Mail: I/O error 5.";
         QTest::newRow("empty") << QByteArray("") << "" << "" << "" << false << "";
@@ -241,7 +240,7 @@ private slots:
         QTest::newRow("Latin-1") << QByteArray("gr\xfc\xdf dich") << "gr\u00fc\u00df dich" << "" << "" << true;
         QTest::newRow("empty") << QByteArray("") << "" << "" << "" << true;
         QTest::newRow("does not exist") << QByteArray("<none>") << "" << "" << "" << false;
-        QTest::newRow("folder") << QByteArray("<dir>") << "" << "" << "Orvanta Mail: Cannot open file" << true;
+        QTest::newRow("folder") << QByteArray("<dir>") << "" << "" << "" << false;
         QTest::newRow("unreadable") << QByteArray("<unreadable>") << "" << "" << "Orvanta Mail: Cannot open file" << true;
         QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10) << "" << ""
                                 << "Orvanta Mail: Failed to Load Stream." << true;

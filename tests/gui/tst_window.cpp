@@ -1,5 +1,6 @@
 // The window as laid out: geometry kept by alignment and the resize rule,
 // initial state, hints, colours, accessible names, Clear.
+#include "apphandler.h"
 #include "guitest.h"
 #include "bitbtn.h"
 #include "glyphs.h"
@@ -13,6 +14,8 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -32,7 +35,7 @@ private slots:
         QCOMPARE(form->size(), QSize(418, 405));
         QCOMPARE(form->pos(), QPoint(131, 46));
         QCOMPARE(form->windowTitle(), QStringLiteral("Orvanta Mail"));
-        QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Orvanta Mail"));
+        QCOMPARE(ApplicationTitle(), QStringLiteral("Orvanta Mail"));
         QVERIFY(!form->windowIcon().isNull());
         auto *pages = Find<QTabWidget>(form.get(), "PageControl1");
         QCOMPARE(pages->geometry(), QRect(0, 9, 418, 396));
@@ -48,6 +51,7 @@ private slots:
         QTest::addColumn<int>("width");
         QTest::newRow("designed width") << 418;
         QTest::newRow("wider") << 600;
+        QTest::newRow("maximised") << 1600;
         QTest::newRow("narrower") << 300;
     }
     void resizeRuleMovesButtonsAndWidensEdits()
@@ -69,8 +73,14 @@ private slots:
             QCOMPARE(sendLeft, 339);
             QCOMPARE(Find(form.get(), "eTo")->width(), 273);
         }
-        // The panel of the Send page never stretches; the page control does.
-        QCOMPARE(Find(form.get(), "Panel1")->geometry(), QRect(0, 4, 409, 347));
+        // The Send page's panel widens with its page, so the buttons stay
+        // whole on it at every width (maximised too).
+        QWidget *panel = Find(form.get(), "Panel1");
+        QTRY_COMPARE(panel->geometry(), QRect(0, 4, Find(form.get(), "SendPage")->width() - 1, 347));
+        for (const char *name : {"SendBtn", "ClearBtn", "QuitBtn"}) {
+            if (width >= 418)
+                QVERIFY2(panel->rect().contains(Find(form.get(), name)->geometry()), name);
+        }
         QCOMPARE(Find(form.get(), "PageControl1")->width(), width);
     }
 
@@ -227,14 +237,51 @@ private slots:
             QVERIFY2(!edit->accessibleName().isEmpty(), qPrintable(edit->objectName()));
             names << edit->accessibleName();
         }
-        for (const char *other : {"reMessageText", "mReadMessage", "SMTPStatus", "POPStatus",
-                                  "ConnectStatus"}) {
+        // Inputs only: what shows information is named by its text
+        // (tst_desktop).
+        for (const char *other : {"reMessageText", "mReadMessage"}) {
             QVERIFY2(!Find(form.get(), other)->accessibleName().isEmpty(), other);
             names << Find(form.get(), other)->accessibleName();
         }
         // Two edits both labelled "Host Address:" must still be told apart.
         QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
         QCOMPARE(Find(form.get(), "eTo")->accessibleName(), QStringLiteral("To:"));
+    }
+
+    void fontFallsBackWhenTheFirstChoiceIsMissing_data()
+    {
+        QTest::addColumn<QStringList>("families");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("as installed") << QApplication::font().families()
+                                      << (QFontDatabase::hasFamily("Tahoma") ? "Tahoma" : "Liberation Sans");
+        QTest::newRow("first choice missing") << QStringList{"No Such Face 7f3a", "Liberation Sans"}
+                                              << "Liberation Sans";
+    }
+    void fontFallsBackWhenTheFirstChoiceIsMissing()
+    {
+        QFETCH(QStringList, families);
+        QFETCH(QString, shown);
+        const QFont saved = QApplication::font();
+        QFont font = saved;
+        font.setFamilies(families);
+        QApplication::setFont(font);
+        auto form = GuiTest::ShowForm();
+        for (const char *name : {"eTo", "Label1", "SendBtn", "mReadMessage", "ConnectStatus"}) {
+            QCOMPARE(QFontInfo(Find(form.get(), name)->font()).family(), shown);
+            QCOMPARE(Find(form.get(), name)->font().pointSize(), 8);
+        }
+        QApplication::setFont(saved);
+    }
+
+    void editsTakeTextOfAnyLength()
+    {
+        // A long recipient list must never be cut short without a word.
+        auto form = GuiTest::ShowForm();
+        const QString text(100000, QLatin1Char('a'));
+        for (auto *edit : form->findChildren<QLineEdit *>()) {
+            edit->setText(text);
+            QVERIFY2(edit->text() == text, qPrintable(edit->objectName()));
+        }
     }
 
     void countLabelGrowsToTheRight()

@@ -114,7 +114,7 @@ void CheckHeaders(const ParsedMessage &m, const QByteArray &to, const QByteArray
     QCOMPARE(m.headersNamed("CC"), QList<QByteArray>{cc});
     QCOMPARE(m.header("Subject"), subject);
     QVERIFY2(kMessageId.match(QString::fromLatin1(m.header("Message-Id"))).hasMatch(), m.header("Message-Id"));
-    QCOMPARE(m.header("Content-Type"), QByteArray("TEXT/PLAIN charset=US-ASCII"));
+    QCOMPARE(m.header("Content-Type"), QByteArray("TEXT/PLAIN; charset=US-ASCII"));
     QCOMPARE(m.header("Return-Path"), QByteArray("<alice@orvanta.test>"));
 }
 

@@ -1,0 +1,160 @@
+#include "messageview.h"
+#include "viewtext.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+QString PlainBreaks(QString text)
+{
+    return text.replace(QChar(QChar::LineSeparator), QLatin1Char('\n'))
+        .replace(QChar(QChar::ParagraphSeparator), QLatin1Char('\n'));
+}
+
+// The view's text as assistive technology reads and edits it.
+class AccessibleMessageView : public QAccessibleWidget,
+                              public QAccessibleTextInterface,
+                              public QAccessibleEditableTextInterface {
+public:
+    explicit AccessibleMessageView(TMessageView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.editable = !View()->isReadOnly();
+        s.readOnly = View()->isReadOnly();
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Value)
+            return View()->toPlainText();
+        return QAccessibleWidget::text(kind);
+    }
+
+    // QAccessibleTextInterface
+    QString text(int startOffset, int endOffset) const override
+    {
+        QTextCursor cursor = Cursor(startOffset);
+        cursor.setPosition(Clamp(endOffset), QTextCursor::KeepAnchor);
+        return PlainBreaks(cursor.selectedText());
+    }
+    int characterCount() const override { return View()->document()->characterCount() - 1; }
+    int cursorPosition() const override { return View()->textCursor().position(); }
+    void setCursorPosition(int position) override { View()->setTextCursor(Cursor(position)); }
+    int selectionCount() const override { return View()->textCursor().hasSelection() ? 1 : 0; }
+    void selection(int index, int *startOffset, int *endOffset) const override
+    {
+        const QTextCursor cursor = View()->textCursor();
+        const bool has = index == 0 && cursor.hasSelection();
+        *startOffset = has ? cursor.selectionStart() : 0;
+        *endOffset = has ? cursor.selectionEnd() : 0;
+    }
+    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+    void removeSelection(int index) override
+    {
+        if (index != 0)
+            return;
+        QTextCursor cursor = View()->textCursor();
+        cursor.clearSelection();
+        View()->setTextCursor(cursor);
+    }
+    void setSelection(int index, int startOffset, int endOffset) override
+    {
+        if (index != 0)
+            return;
+        QTextCursor cursor = Cursor(startOffset);
+        cursor.setPosition(Clamp(endOffset), QTextCursor::KeepAnchor);
+        View()->setTextCursor(cursor);
+    }
+    QRect characterRect(int offset) const override
+    {
+        const QRect r = View()->cursorRect(Cursor(offset));
+        return QRect(View()->viewport()->mapToGlobal(r.topLeft()), r.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        return View()->cursorForPosition(View()->viewport()->mapFromGlobal(point)).position();
+    }
+    void scrollToSubstring(int startIndex, int endIndex) override
+    {
+        setSelection(0, startIndex, endIndex);
+        View()->ensureCursorVisible();
+    }
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+
+    // QAccessibleEditableTextInterface
+    void deleteText(int startOffset, int endOffset) override { replaceText(startOffset, endOffset, QString()); }
+    void insertText(int offset, const QString &text) override { replaceText(offset, offset, text); }
+    void replaceText(int startOffset, int endOffset, const QString &text) override
+    {
+        if (View()->isReadOnly())
+            return;
+        QTextCursor cursor = Cursor(startOffset);
+        cursor.setPosition(Clamp(endOffset), QTextCursor::KeepAnchor);
+        cursor.insertText(text);
+    }
+
+private:
+    TMessageView *View() const { return static_cast<TMessageView *>(widget()); }
+    int Clamp(int offset) const { return qBound(0, offset, characterCount()); }
+    QTextCursor Cursor(int offset) const
+    {
+        QTextCursor cursor(View()->document());
+        cursor.setPosition(Clamp(offset));
+        return cursor;
+    }
+};
+
+QAccessibleInterface *MessageViewFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TMessageView"))
+        if (auto *view = qobject_cast<TMessageView *>(object))
+            return new AccessibleMessageView(view);
+    return nullptr;
+}
+
+} // namespace
+
+TMessageView::TMessageView(QWidget *parent) : QPlainTextEdit(parent)
+{
+    static const bool factoryInstalled = (QAccessible::installFactory(MessageViewFactory), true);
+    (void)factoryInstalled;
+}
+
+void TMessageView::AppendReceived(const QString &text)
+{
+    // Appended through a cursor at the end: the cost follows the new text,
+    // not what the view already holds, and the user's caret stays put.
+    QTextDocument *doc = document();
+    const QString last = doc->lastBlock().text();
+    const QString shaped = viewtext::Paragraphs(text, last.size(),
+                                                last.size() - last.lastIndexOf(QChar(QChar::LineSeparator)) - 1);
+    // The received text is not the user's edit: nothing to undo.
+    const bool undo = doc->isUndoRedoEnabled();
+    doc->setUndoRedoEnabled(false);
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(shaped);
+    doc->setUndoRedoEnabled(undo);
+}

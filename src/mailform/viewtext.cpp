@@ -1,0 +1,57 @@
+#include "viewtext.h"
+
+namespace viewtext {
+
+QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / kLongLineChars + 1);
+    const QChar *p = text.constData();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), i);
+        if (end < 0)
+            end = n;
+        // The line's characters, broken where it grows too long.
+        while (lineChars + (end - i) > kLongLineChars) {
+            qsizetype cut = i + qMax<qsizetype>(0, kLongLineChars - lineChars);
+            const qsizetype last = qMin(end, i + qMax<qsizetype>(0, kLongLineChars + kNoSpaceSlack - lineChars));
+            while (cut < last && p[cut] != QLatin1Char(' '))
+                ++cut;
+            if (cut < end && p[cut] == QLatin1Char(' ')) {
+                ++cut; // the space stays on the first part
+            } else if (cut >= end) {
+                break; // the line ends before a break is due
+            } else {
+                // No space near: never between the halves of a surrogate
+                // pair or before a combining mark.
+                while (cut > i && (p[cut].isLowSurrogate() || p[cut].isMark()))
+                    --cut;
+                if (cut == i)
+                    cut = last;
+            }
+            out.append(p + i, cut - i);
+            out += QLatin1Char('\n');
+            i = cut;
+            paragraphChars = lineChars = 0;
+        }
+        out.append(p + i, end - i);
+        paragraphChars += end - i;
+        lineChars += end - i;
+        if (end == n)
+            break;
+        if (paragraphChars >= kParagraphChars) {
+            out += QLatin1Char('\n');
+            paragraphChars = 0;
+        } else {
+            out += QChar(QChar::LineSeparator);
+            ++paragraphChars;
+        }
+        lineChars = 0;
+        i = end + 1;
+    }
+    return out;
+}
+
+} // namespace viewtext
