@@ -63,8 +63,6 @@ private:
     QList<TErrorItem *> m_items;
 };
 
-// Transfer states of a document, outgoing or incoming.
-enum class DocState : short { Begin = 1, Headers = 2, Data = 3, End = 5 };
 
 class TDocInput : public QObject {
     Q_OBJECT

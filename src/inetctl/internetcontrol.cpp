@@ -1,5 +1,5 @@
 #include "internetcontrol.h"
-#include "inetctlerrors.h"
+#include "ineterrors.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -18,32 +18,6 @@ TInternetControl::HandlerErrorSink &Sink()
 constexpr quint32 kErrorFacility = 0x800A0000u;
 } // namespace
 
-QString toString(InetError error)
-{
-    switch (error) {
-    case InetError::ConnectFailed: return QStringLiteral("ConnectFailed");
-    case InetError::ConnectionLost: return QStringLiteral("ConnectionLost");
-    case InetError::Timeout: return QStringLiteral("Timeout");
-    case InetError::ProtocolError: return QStringLiteral("ProtocolError");
-    case InetError::TransferAborted: return QStringLiteral("TransferAborted");
-    case InetError::GreetingRefused: return QStringLiteral("GreetingRefused");
-    case InetError::HelloRefused: return QStringLiteral("HelloRefused");
-    case InetError::SenderRefused: return QStringLiteral("SenderRefused");
-    case InetError::RecipientRefused: return QStringLiteral("RecipientRefused");
-    case InetError::DataRefused: return QStringLiteral("DataRefused");
-    case InetError::MessageRefused: return QStringLiteral("MessageRefused");
-    case InetError::BadHeader: return QStringLiteral("BadHeader");
-    case InetError::BadAddress: return QStringLiteral("BadAddress");
-    case InetError::FileError: return QStringLiteral("FileError");
-    case InetError::AuthFailed: return QStringLiteral("AuthFailed");
-    case InetError::StatFailed: return QStringLiteral("StatFailed");
-    case InetError::RetrieveFailed: return QStringLiteral("RetrieveFailed");
-    case InetError::QuitFailed: return QStringLiteral("QuitFailed");
-    case InetError::TlsFailed: return QStringLiteral("TlsFailed");
-    case InetError::CertificateRejected: return QStringLiteral("CertificateRejected");
-    }
-    return QStringLiteral("InetError(%1)").arg(short(error));
-}
 
 void TInternetControl::SetHandlerErrorSink(HandlerErrorSink sink)
 {
@@ -82,18 +56,6 @@ qint32 TInternetControl::ClampCount(qint64 count)
     return qint32(std::clamp<qint64>(count, 0, std::numeric_limits<qint32>::max()));
 }
 
-QString toString(ConnState state)
-{
-    switch (state) {
-    case ConnState::Connecting: return QStringLiteral("Connecting");
-    case ConnState::Resolving: return QStringLiteral("Resolving");
-    case ConnState::Resolved: return QStringLiteral("Resolved");
-    case ConnState::Connected: return QStringLiteral("Connected");
-    case ConnState::Disconnecting: return QStringLiteral("Disconnecting");
-    case ConnState::Disconnected: return QStringLiteral("Disconnected");
-    }
-    return QStringLiteral("ConnState(%1)").arg(short(state));
-}
 
 TInternetControl::TInternetControl(int defaultPort, QWidget *parent)
     : QWidget(parent), m_errors(new TErrors(this)), m_remotePort(defaultPort)

@@ -1,5 +1,6 @@
 #pragma once
 #include "docobjects.h"
+#include "inetstates.h"
 #include "olevariant.h"
 
 #include <QString>
@@ -11,16 +12,6 @@
 
 enum class InetError : short;
 
-// Connection state reported by both controls.
-enum class ConnState : short {
-    Connecting = 1,
-    Resolving = 2,
-    Resolved = 3,
-    Connected = 4,
-    Disconnecting = 5,
-    Disconnected = 6, // also before the first connection
-};
-QString toString(ConnState state);
 
 // What the two client controls share: a hidden 32 x 32 child of the window
 // with its stored settings, the connection state, the busy flag and the

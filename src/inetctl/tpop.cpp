@@ -5,14 +5,6 @@
 
 #include <QPointer>
 
-QString toString(PopProtocolState state)
-{
-    switch (state) {
-    case PopProtocolState::Authorization: return QStringLiteral("Authorization");
-    case PopProtocolState::Transaction: return QStringLiteral("Transaction");
-    }
-    return QStringLiteral("PopProtocolState(%1)").arg(short(state));
-}
 
 namespace {
 // Text held back until the end of a message (a multipart body) is handed

@@ -4,9 +4,6 @@
 
 #include <memory>
 
-// Protocol state of a POP session inside connection state 4.
-enum class PopProtocolState : short { Authorization = 1, Transaction = 2 };
-QString toString(PopProtocolState state);
 
 // The POP client control (interface IPopControl).
 //

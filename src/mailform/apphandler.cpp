@@ -1,11 +1,9 @@
 #include "apphandler.h"
-#include "exceptions.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QMessageBox>
 
-#include <cerrno>
 
 QString ApplicationTitle()
 {
@@ -27,22 +25,6 @@ void ShowException(const std::exception &error) try {
     box.exec();
 } catch (...) {
     // Showing the error must never become a second error.
-}
-
-QString EInOutError::TextFor(int errorCode)
-{
-    switch (errorCode) {
-    case ReadBeyondEnd: return QStringLiteral("Read beyond end of file");
-    case ENOENT: return QStringLiteral("File not found");
-    case ENAMETOOLONG: return QStringLiteral("Invalid filename");
-    case EMFILE:
-    case ENFILE: return QStringLiteral("Too many open files");
-    case EACCES:
-    case EPERM:
-    case EROFS: return QStringLiteral("File access denied");
-    case ENOSPC: return QStringLiteral("Disk full");
-    default: return QStringLiteral("I/O error %1").arg(errorCode);
-    }
 }
 
 void InitApplication(QApplication &app)

@@ -21,7 +21,7 @@ void TMailForm::ApplyHandOff()
     MessageFileArg = MessageFileArg.mid(comma + 1, MessageFileArg.length() - 1);
     // A folder (or a device) of that name is no message file.
     if (!MessageFileArg.isEmpty() && QFileInfo(MessageFileArg).isFile()) {
-        LoadMessageFile(reMessageText, MessageFileArg);
+        LoadMessageFile(reMessageText->document(), MessageFileArg);
     } else {
         MessageFileArg.clear();
         close();

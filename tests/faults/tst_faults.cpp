@@ -4,7 +4,7 @@
 #include "docobjects.h"
 #include "faultcases.h"
 #include "faulttable.h"
-#include "inetctlerrors.h"
+#include "ineterrors.h"
 #include "scriptserver.h"
 #include "tpop.h"
 #include "tsmtp.h"

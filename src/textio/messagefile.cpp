@@ -4,9 +4,9 @@
 #include "textfile.h"
 
 #include <QFile>
-#include <QTextEdit>
+#include <QTextDocument>
 
-void LoadMessageFile(QTextEdit *editor, const QString &fileName)
+void LoadMessageFile(QTextDocument *document, const QString &fileName)
 {
     QByteArray bytes;
     try {
@@ -14,11 +14,11 @@ void LoadMessageFile(QTextEdit *editor, const QString &fileName)
     } catch (const EInOutError &) {
         throw Exception(QStringLiteral("Cannot open file %1").arg(fileName));
     }
-    if (LooksLikeRtf(bytes) && ReadRtf(bytes, editor->document()))
+    if (LooksLikeRtf(bytes) && ReadRtf(bytes, document))
         return;
     // Not readable as rich text: read it again as plain text. A NUL byte is
     // no part of any text, so such a file is no message either.
     if (bytes.contains('\0'))
         throw Exception(QStringLiteral("Failed to Load Stream"));
-    editor->setPlainText(TextFile::Decode(bytes));
+    document->setPlainText(TextFile::Decode(bytes));
 }

@@ -1,6 +1,6 @@
 #pragma once
-#include "inetctlerrors.h"
-#include "internetcontrol.h"
+#include "ineterrors.h"
+#include "inetstates.h"
 
 #include <QByteArray>
 #include <QHostAddress>

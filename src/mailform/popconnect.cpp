@@ -54,5 +54,7 @@ void TMailForm::POP1ProtocolStateChanged(QObject *, short ProtocolState)
         ConnectStatus->SetSimpleText(QStringLiteral("User %1 authorized on server %2")
                                          .arg(eUserName->text(), ePOPServer->text()));
         break;
+    default: // any other value: nothing
+        break;
     }
 }
