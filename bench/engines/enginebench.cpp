@@ -31,7 +31,7 @@ int Report(const QElapsedTimer &timer, qint64 bytes, bool failed)
     return failed ? 1 : 0;
 }
 
-void OnErrorPrint(short number, QString &description, qint32, const QString &, const QString &, qint32, bool &)
+void OnErrorPrint(short number, const QString &description, bool &)
 {
     std::fprintf(stderr, "error %d: %s\n", number, qPrintable(description));
 }
@@ -43,19 +43,18 @@ int Send(const QStringList &args)
     bool failed = false;
     qint64 bytes = 0;
     QElapsedTimer timer;
-    QObject::connect(&smtp, &TSMTP::OnError, &smtp, [&](short n, QString &d, qint32 s, const QString &a, const QString &b, qint32 c, bool &x) {
+    QObject::connect(&smtp, &TSMTP::OnError, &smtp, [&](short n, const QString &d, bool &x) {
         failed = true;
-        OnErrorPrint(n, d, s, a, b, c, x);
+        OnErrorPrint(n, d, x);
     });
     QObject::connect(&smtp, &TSMTP::OnStateChanged, &smtp, [&](short state) {
         if (state == 4) {
-            TDocHeaders *h = smtp.DocInput()->Headers();
-            h->Clear();
-            h->Add("To", args[3]);
-            h->Add("From", args[2]);
-            h->Add("Subject", "bench");
-            smtp.SendDoc(OleVariant::Omitted(), OleVariant(h), OleVariant::Omitted(), OleVariant(args[4]),
-                         OleVariant(QString()));
+            TDocHeaders &h = smtp.DocInput()->Headers();
+            h.Clear();
+            h.Add("To", args[3]);
+            h.Add("From", args[2]);
+            h.Add("Subject", "bench");
+            smtp.SendDoc(h, std::nullopt, args[4]);
         } else if (state == 6) {
             QCoreApplication::exit(0);
         }
@@ -68,7 +67,7 @@ int Send(const QStringList &args)
     });
     timer.start();
     smtp.SetRemoteHost(args[1]);
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     QApplication::exec();
     const int rc = Report(timer, bytes, failed);
     smtp.Quit();
@@ -83,14 +82,14 @@ int Retrieve(const QStringList &args)
     qint64 bytes = 0;
     qint64 chars = 0;
     QElapsedTimer timer;
-    QObject::connect(&pop, &TPOP::OnError, &pop, [&](short n, QString &d, qint32 s, const QString &a, const QString &b, qint32 c, bool &x) {
+    QObject::connect(&pop, &TPOP::OnError, &pop, [&](short n, const QString &d, bool &x) {
         failed = true;
-        OnErrorPrint(n, d, s, a, b, c, x);
+        OnErrorPrint(n, d, x);
         QCoreApplication::exit(1);
     });
     QObject::connect(&pop, &TPOP::OnProtocolStateChanged, &pop, [&](short state) {
         if (state == 1)
-            pop.Authenticate(OleVariant(args[2]), OleVariant(args[3]));
+            pop.Authenticate(args[2], args[3]);
     });
     QObject::connect(&pop, &TPOP::OnRefreshMessageCount, &pop, [&](qint32) { pop.RetrieveMessage(short(args[4].toInt())); });
     QObject::connect(&pop, &TPOP::OnDocOutput, &pop, [&](TDocOutput *doc) {
@@ -103,7 +102,7 @@ int Retrieve(const QStringList &args)
     });
     timer.start();
     pop.SetRemoteHost(args[1]);
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QApplication::exec();
     const int rc = Report(timer, bytes, failed || chars == 0);
     pop.Quit();

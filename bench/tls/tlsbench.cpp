@@ -36,7 +36,7 @@ template <class Control>
 void WatchErrors(Control *control, bool *failed)
 {
     QObject::connect(control, &Control::OnError, control,
-                     [failed](short n, QString &d, qint32, const QString &, const QString &, qint32, bool &) {
+                     [failed](short n, const QString &d, bool &) {
                          *failed = true;
                          std::fprintf(stderr, "error %d: %s\n", n, qPrintable(d));
                          QCoreApplication::exit(1);
@@ -62,7 +62,7 @@ bool ConnectOnce(const QString &host, double *seconds)
     });
     timer.start();
     control.SetRemoteHost(host);
-    control.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    control.Connect();
     QApplication::exec();
     return !failed;
 }
@@ -93,7 +93,7 @@ int Retrieve(const QStringList &args)
     QElapsedTimer timer;
     QObject::connect(&pop, &TPOP::OnProtocolStateChanged, &pop, [&](short state) {
         if (state == 1)
-            pop.Authenticate(OleVariant(args[2]), OleVariant(args[3]));
+            pop.Authenticate(args[2], args[3]);
     });
     QObject::connect(&pop, &TPOP::OnRefreshMessageCount, &pop,
                      [&](qint32) { pop.RetrieveMessage(short(args[4].toInt())); });
@@ -107,7 +107,7 @@ int Retrieve(const QStringList &args)
     });
     timer.start();
     pop.SetRemoteHost(args[1]);
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QApplication::exec();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -277,7 +277,7 @@ int main(int argc, char **argv)
         road.pop = pop;
         QObject::connect(pop, &TPOP::OnProtocolStateChanged, &app, [pop](short state) {
             if (state == short(PopProtocolState::Authorization))
-                pop->Authenticate(OleVariant::Omitted(), OleVariant::Omitted());
+                pop->Authenticate(std::nullopt, std::nullopt);
         });
         QObject::connect(pop, &TPOP::OnRefreshMessageCount, &app, [pop, &shown, &count](qint32 n) {
             count = short(std::min<qint32>(n, 32767));
@@ -290,15 +290,14 @@ int main(int argc, char **argv)
                 handedOver += doc->GetData().size();
         });
         QObject::connect(pop, &TInternetControl::OnError, &app,
-                         [](short number, QString &description, qint32, const QString &, const QString &,
-                            qint32, bool &) {
+                         [](short number, const QString &description, bool &) {
                              Fail(QStringLiteral("error %1: %2").arg(number).arg(description));
                          });
         road.start = [pop, &opt] {
             pop->SetRemoteHost(opt.server);
             pop->SetUserId(opt.user);
             pop->SetPassword(opt.password);
-            pop->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+            pop->Connect();
         };
         road.failure = [] { return QString(); };
         road.atLast = [&shown, &count] { return shown >= count; };

@@ -1,53 +1,49 @@
 #include "docobjects.h"
 #include "eoleexception.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace {
-// Automation collections are 1-based and take an integer variant.
-qsizetype CheckedIndex(const OleVariant &index, qsizetype count)
+qsizetype CheckedIndex(qint32 index, qsizetype count)
 {
-    const qint32 n = index.ToInt();
-    if (n < 1 || n > count)
+    if (index < 1 || index > count)
         throw EOleException(EOleException::DispE_BadIndex);
-    return n - 1;
+    return index - 1;
 }
 } // namespace
 
-void TDocHeaders::Clear()
+qint32 ClampCount(qint64 count)
 {
-    // A caller may still hold an item from before the clear; let it live
-    // until the event loop comes round again.
-    for (auto *item : std::as_const(m_items))
-        item->deleteLater();
-    m_items.clear();
+    return qint32(std::clamp<qint64>(count, 0, std::numeric_limits<qint32>::max()));
 }
 
-TDocHeader *TDocHeaders::Add(const QString &name, const QString &value)
+const TDocHeader &TDocHeaders::Add(const QString &name, const QString &value)
 {
-    auto *item = new TDocHeader(name, value, this);
-    m_items.append(item);
-    return item;
+    m_items.append(TDocHeader(name, value));
+    return m_items.constLast();
 }
 
-TDocHeader *TDocHeaders::Item(const OleVariant &index) const
+const TDocHeader &TDocHeaders::Item(qint32 index) const
 {
     return m_items.at(CheckedIndex(index, m_items.size()));
 }
 
-TErrorItem *TErrors::Item(const OleVariant &index) const
+const TErrorItem &TErrors::Item(qint32 index) const
 {
     return m_items.at(CheckedIndex(index, m_items.size()));
 }
 
-void TErrors::Clear()
+void TDocInput::SetProgress(DocState state, qint64 total, qint64 transferred)
 {
-    // A caller may still hold an item from before the clear; let it live
-    // until the event loop comes round again.
-    for (auto *item : std::as_const(m_items))
-        item->deleteLater();
-    m_items.clear();
+    m_state = state;
+    m_bytesTotal = ClampCount(total);
+    m_bytesTransferred = ClampCount(transferred);
 }
 
-void TErrors::Add(const QString &description)
+void TDocOutput::SetProgress(DocState state, qint64 transferred, const QString &data)
 {
-    m_items.append(new TErrorItem(description, this));
+    m_state = state;
+    m_bytesTransferred = ClampCount(transferred);
+    m_data = data;
 }

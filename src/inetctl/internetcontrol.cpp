@@ -1,11 +1,5 @@
 #include "internetcontrol.h"
-#include "ineterrors.h"
-
-#include <QDebug>
-#include <QStringList>
-
-#include <algorithm>
-#include <limits>
+#include "eoleexception.h"
 
 namespace {
 TInternetControl::HandlerErrorSink &Sink()
@@ -13,11 +7,19 @@ TInternetControl::HandlerErrorSink &Sink()
     static TInternetControl::HandlerErrorSink sink;
     return sink;
 }
-// Automation errors of this control carry the facility of user-defined
-// errors with the error number in the low word.
-constexpr quint32 kErrorFacility = 0x800A0000u;
 } // namespace
 
+TInternetControl::TInternetControl(const QString &protocol, int defaultPort, QWidget *parent)
+    : QWidget(parent), m_protocol(protocol), m_remotePort(defaultPort)
+{
+    // Invisible at run time: the window shows nothing of it and it never
+    // takes the focus.
+    setFocusPolicy(Qt::NoFocus);
+    setMaximumSize(32, 32);
+    hide();
+}
+
+TInternetControl::~TInternetControl() = default;
 
 void TInternetControl::SetHandlerErrorSink(HandlerErrorSink sink)
 {
@@ -30,41 +32,46 @@ void TInternetControl::ReportHandlerError(const std::exception &error)
         try {
             Sink()(error);
             return;
-        } catch (...) {
+        } catch (const std::exception &second) {
+            qWarning("Error while reporting an error: %s", second.what());
         }
     }
     qWarning("Error in an event handler: %s", error.what());
 }
 
-void TInternetControl::RaiseError(InetError number, const QString &description,
-                                  const QStringList &serverLines, const QString &source)
+short TInternetControl::State() const
 {
-    m_errors->Clear();
-    for (const QString &line : serverLines)
-        m_errors->Add(line);
-    QString text = description;
+    return short(m_session->ReportedState());
+}
+
+void TInternetControl::PrepareCall()
+{
+    m_errors.Clear();
+    m_session->SetTimeoutSeconds(Timeout());
+}
+
+void TInternetControl::Connect(const std::optional<QString> &remoteHost, const std::optional<int> &remotePort)
+{
+    if (m_session->State() != ConnState::Disconnected)
+        throw EOleException(EOleException::E_Fail, QStringLiteral("The %1 session is already open").arg(m_protocol));
+    if (remoteHost)
+        SetRemoteHost(*remoteHost);
+    if (remotePort && (*remotePort < 1 || *remotePort > 65535))
+        throw EOleException(EOleException::E_InvalidArg, QStringLiteral("Port %1 is not valid").arg(*remotePort));
+    PrepareCall();
+    m_session->Open(RemoteHost(), RemotePort(), remotePort.value_or(0));
+}
+
+void TInternetControl::SessionStateChanged(ConnState state)
+{
+    RaiseEvent([&] { emit OnStateChanged(short(state)); });
+}
+
+void TInternetControl::SessionError(const SessionFailure &failure)
+{
+    m_errors.Clear();
+    for (const QString &line : failure.serverLines)
+        m_errors.Add(line);
     bool cancelDisplay = false;
-    const short code = short(number);
-    RaiseEvent([&] {
-        emit OnError(code, text, qint32(kErrorFacility | quint16(code)), source, QString(), 0, cancelDisplay);
-    });
-    // The controls have no display of their own: CancelDisplay changes nothing.
+    RaiseEvent([&] { emit OnError(short(failure.number), failure.description, cancelDisplay); });
 }
-
-qint32 TInternetControl::ClampCount(qint64 count)
-{
-    return qint32(std::clamp<qint64>(count, 0, std::numeric_limits<qint32>::max()));
-}
-
-
-TInternetControl::TInternetControl(int defaultPort, QWidget *parent)
-    : QWidget(parent), m_errors(new TErrors(this)), m_remotePort(defaultPort)
-{
-    // Invisible at run time: the window shows nothing of it and it never
-    // takes the focus.
-    setFocusPolicy(Qt::NoFocus);
-    setMaximumSize(32, 32);
-    hide();
-}
-
-TInternetControl::~TInternetControl() = default;

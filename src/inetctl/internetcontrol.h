@@ -1,63 +1,57 @@
 #pragma once
 #include "docobjects.h"
 #include "inetstates.h"
-#include "olevariant.h"
+#include "net/inetsession.h"
 
 #include <QString>
 #include <QWidget>
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
-enum class InetError : short;
-
-
 // What the two client controls share: a hidden 32 x 32 child of the window
-// with its stored settings, the connection state, the busy flag and the
-// error list. Events are signals emitted on the user-interface thread; a
-// handler may open a modal box or call back into the control.
-class TInternetControl : public QWidget {
+// with its stored settings, the connection state, the busy flag, the error
+// list and Connect. Events are signals emitted on the user-interface thread,
+// raised by the engine once its step is done (net/inetsession.h): a handler
+// may open a modal box, call back into the control or have it deleted later.
+class TInternetControl : public QWidget, protected virtual SessionListener {
     Q_OBJECT
     Q_PROPERTY(QString RemoteHost READ RemoteHost WRITE SetRemoteHost)
     Q_PROPERTY(int RemotePort READ RemotePort WRITE SetRemotePort)
-    Q_PROPERTY(bool Blocking READ Blocking WRITE SetBlocking)
-    Q_PROPERTY(int SleepTime READ SleepTime WRITE SetSleepTime)
-    Q_PROPERTY(int NotificationMode READ NotificationMode WRITE SetNotificationMode)
-    Q_PROPERTY(bool Logging READ Logging WRITE SetLogging)
-    Q_PROPERTY(int LocalPort READ LocalPort WRITE SetLocalPort)
-    Q_PROPERTY(QString URL READ URL WRITE SetURL)
     // Seconds a server may stay silent before the session is given up.
     Q_PROPERTY(int Timeout READ Timeout WRITE SetTimeout)
+    // Stored with the window as the control has always kept them; the
+    // engines do not use them.
+    Q_PROPERTY(bool Blocking MEMBER m_blocking)
+    Q_PROPERTY(int SleepTime MEMBER m_sleepTime)
+    Q_PROPERTY(int NotificationMode MEMBER m_notificationMode)
+    Q_PROPERTY(bool Logging MEMBER m_logging)
+    Q_PROPERTY(int LocalPort MEMBER m_localPort)
+    Q_PROPERTY(QString URL MEMBER m_url)
 
 public:
-    explicit TInternetControl(int defaultPort, QWidget *parent = nullptr);
     ~TInternetControl() override;
 
     QString RemoteHost() const { return m_remoteHost; }
     void SetRemoteHost(const QString &host) { m_remoteHost = host; }
     int RemotePort() const { return m_remotePort; }
     void SetRemotePort(int port) { m_remotePort = port; }
-    bool Blocking() const { return m_blocking; }
-    void SetBlocking(bool on) { m_blocking = on; }
-    int SleepTime() const { return m_sleepTime; }
-    void SetSleepTime(int ms) { m_sleepTime = ms; }
-    int NotificationMode() const { return m_notificationMode; }
-    void SetNotificationMode(int mode) { m_notificationMode = mode; }
-    bool Logging() const { return m_logging; }
-    void SetLogging(bool on) { m_logging = on; }
-    int LocalPort() const { return m_localPort; }
-    void SetLocalPort(int port) { m_localPort = port; }
-    QString URL() const { return m_url; }
-    void SetURL(const QString &url) { m_url = url; }
     int Timeout() const { return m_timeout; }
     void SetTimeout(int seconds) { m_timeout = seconds; }
 
-    virtual short State() const { return short(ConnState::Disconnected); }
-    virtual bool Busy() const { return false; }
-    TErrors *Errors() const { return m_errors; }
+    // The connection state as the events raised so far have told it.
+    short State() const;
+    virtual bool Busy() const = 0;
+    const TErrors &Errors() const { return m_errors; }
 
-    virtual void Connect(const OleVariant &remoteHost, const OleVariant &remotePort) = 0;
+    // Connects to RemoteHost (or remoteHost, which then becomes RemoteHost)
+    // at the port it names, else at RemotePort; a given remotePort overrides
+    // both. Throws EOleException when a session is open or the port is not
+    // valid.
+    void Connect(const std::optional<QString> &remoteHost = std::nullopt,
+                 const std::optional<int> &remotePort = std::nullopt);
     virtual void Quit() = 0;
 
     QSize sizeHint() const override { return QSize(32, 32); }
@@ -69,11 +63,19 @@ public:
     static void SetHandlerErrorSink(HandlerErrorSink sink);
 
 signals:
-    void OnError(short Number, QString &Description, qint32 Scode, const QString &Source,
-                 const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
+    // The control shows nothing of its own: CancelDisplay is for the
+    // handler to set, and nothing is displayed either way.
+    void OnError(short Number, const QString &Description, bool &CancelDisplay);
     void OnStateChanged(short State);
 
 protected:
+    TInternetControl(const QString &protocol, int defaultPort, QWidget *parent);
+    // Called once by the derived control's constructor.
+    void SetSession(InetSession *session) { m_session = session; }
+    InetSession *Session() const { return m_session; }
+    // Before a call that starts work: a new failure replaces the old list.
+    void PrepareCall();
+
     // Emits one event; an exception from the handler is passed to the sink
     // and the event counts as handled.
     template <typename Emit>
@@ -87,22 +89,24 @@ protected:
             ReportHandlerError(std::runtime_error("Unknown error in an event handler"));
         }
     }
-    // Fills Errors with the server's reply lines and raises OnError.
-    void RaiseError(InetError number, const QString &description, const QStringList &serverLines,
-                    const QString &source);
-    static qint32 ClampCount(qint64 count);
-    static void ReportHandlerError(const std::exception &error);
 
-    TErrors *m_errors;
+    // SessionListener
+    void SessionStateChanged(ConnState state) override;
+    void SessionError(const SessionFailure &failure) override;
 
 private:
+    static void ReportHandlerError(const std::exception &error);
+
+    QString m_protocol;
+    InetSession *m_session = nullptr;
+    TErrors m_errors;
     QString m_remoteHost;
     int m_remotePort;
+    int m_timeout = 60;
     bool m_blocking = false;
     int m_sleepTime = 0;
     int m_notificationMode = 0;
     bool m_logging = false;
     int m_localPort = 0;
     QString m_url;
-    int m_timeout = 60;
 };

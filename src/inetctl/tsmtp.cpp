@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QTimer>
 
-TSMTP::TSMTP(QWidget *parent)
-    : TInternetControl(25, parent), m_docInput(new TDocInput(this)), m_session(new SmtpSession(this, this))
+TSMTP::TSMTP(QWidget *parent) : TInternetControl(QStringLiteral("SMTP"), 25, parent), m_session(new SmtpSession(this, this))
 {
+    SetSession(m_session);
 }
 
 TSMTP::~TSMTP()
@@ -17,28 +17,9 @@ TSMTP::~TSMTP()
     m_session = nullptr;
 }
 
-short TSMTP::State() const
-{
-    return short(m_session->State());
-}
-
 bool TSMTP::Busy() const
 {
-    return m_verifying > 0 || m_session->DocumentRunning();
-}
-
-void TSMTP::Connect(const OleVariant &remoteHost, const OleVariant &remotePort)
-{
-    if (m_session->State() != ConnState::Disconnected)
-        throw EOleException(EOleException::E_Fail, QStringLiteral("The SMTP session is already open"));
-    if (!remoteHost.IsOmitted())
-        SetRemoteHost(remoteHost.ToString());
-    const int port = remotePort.IsOmitted() ? 0 : remotePort.ToInt();
-    if (!remotePort.IsOmitted() && (port < 1 || port > 65535))
-        throw EOleException(EOleException::E_InvalidArg, QStringLiteral("Port %1 is not valid").arg(port));
-    m_errors->Clear();
-    m_session->SetTimeoutSeconds(Timeout());
-    m_session->Open(RemoteHost(), RemotePort(), port);
+    return m_verifying > 0 || m_session->DocumentRunning() || m_session->EventsWaiting();
 }
 
 void TSMTP::Quit()
@@ -46,13 +27,12 @@ void TSMTP::Quit()
     m_session->Quit();
 }
 
-void TSMTP::Verify(const OleVariant &recipients)
+void TSMTP::Verify(const QString &recipients)
 {
-    const QString list = recipients.ToString();
     // The result arrives as an event, like every other answer of the control;
     // Busy covers the wait so that the caller can pump events until then.
     ++m_verifying;
-    QTimer::singleShot(0, this, [this, list] { RunVerify(list); });
+    QTimer::singleShot(0, this, [this, recipients] { RunVerify(recipients); });
 }
 
 void TSMTP::RunVerify(const QString &recipients)
@@ -64,52 +44,31 @@ void TSMTP::RunVerify(const QString &recipients)
         --m_verifying;
 }
 
-void TSMTP::SendDoc(const OleVariant &, const OleVariant &headers, const OleVariant &inputData,
-                    const OleVariant &inputFile, const OleVariant &)
+void TSMTP::SendDoc(const std::optional<TDocHeaders> &headers, const std::optional<QString> &inputData,
+                    const std::optional<QString> &inputFile)
 {
     if (m_session->State() != ConnState::Connected)
         throw EOleException(EOleException::E_Fail, QStringLiteral("Not connected to an SMTP server"));
     if (m_session->DocumentRunning())
         throw EOleException(EOleException::E_Fail, QStringLiteral("A document is already being sent"));
 
-    TDocHeaders *collection = m_docInput->Headers();
-    if (!headers.IsOmitted() && !headers.IsEmpty()) {
-        collection = qobject_cast<TDocHeaders *>(headers.ToObject());
-        if (!collection)
-            throw EOleException(EOleException::DispE_TypeMismatch);
-    }
-    smtp::HeaderList list;
-    for (qint32 i = 1; i <= collection->Count(); ++i) {
-        const TDocHeader *item = collection->Item(OleVariant(i));
-        list.append({item->Name(), item->Value()});
-    }
-
-    const bool fromFile = inputData.IsOmitted() || inputData.IsEmpty();
-    QByteArray text;
-    QString fileName;
-    if (fromFile) {
-        fileName = (inputFile.IsOmitted() || inputFile.IsEmpty()) ? m_docInput->FileName() : inputFile.ToString();
-        m_docInput->SetFileName(fileName);
+    const TDocHeaders &fields = headers ? *headers : m_docInput.Headers();
+    smtp::Document document;
+    for (qint32 i = 1; i <= fields.Count(); ++i)
+        document.headers.append({fields.Item(i).Name(), fields.Item(i).Value()});
+    document.fromFile = !inputData;
+    if (document.fromFile) {
+        document.fileName = inputFile.value_or(m_docInput.FileName());
+        m_docInput.SetFileName(document.fileName);
     } else {
-        text = inputData.ToString().toUtf8();
+        document.text = inputData->toUtf8();
     }
-    m_errors->Clear();
-    m_session->SetTimeoutSeconds(Timeout());
-    m_session->SendDocument(list, text, fromFile, fileName);
+    PrepareCall();
+    m_session->SendDocument(std::move(document));
 }
 
-void TSMTP::SessionStateChanged(ConnState state)
+void TSMTP::DocProgress(DocState state, qint64 total, qint64 transferred)
 {
-    RaiseEvent([&] { emit OnStateChanged(short(state)); });
-}
-
-void TSMTP::SessionError(InetError number, const QString &description, const QStringList &serverLines)
-{
-    RaiseError(number, description, serverLines, QStringLiteral("TSMTP"));
-}
-
-void TSMTP::SmtpDocProgress(DocState state, qint64 total, qint64 transferred)
-{
-    m_docInput->SetProgress(short(state), ClampCount(total), ClampCount(transferred));
-    RaiseEvent([&] { emit OnDocInput(m_docInput); });
+    m_docInput.SetProgress(state, total, transferred);
+    RaiseEvent([&] { emit OnDocInput(&m_docInput); });
 }

@@ -1,4 +1,5 @@
 #include "apphandler.h"
+#include "internetcontrol.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -34,6 +35,9 @@ void InitApplication(QApplication &app)
     // Mail"), and each window must read exactly its own caption. The
     // desktop entry's name ties the running program to its menu entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("orvanta-mail"));
+    // A control's event handler that throws, outside the window's own guard,
+    // is shown like any other escaping error.
+    TInternetControl::SetHandlerErrorSink(ShowException);
     // Tahoma's metrics are nearest the design's; Liberation Sans stands in
     // when it is missing.
     QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));

@@ -42,12 +42,8 @@ void TMailForm::BindHandlers()
     // The controls' events: direct connections, so that by-reference
     // arguments written by a handler reach the control.
     connect(SMTP1, &TInternetControl::OnError, this,
-            [this](short number, QString &description, qint32 scode, const QString &source,
-                   const QString &helpFile, qint32 helpContext, bool &cancelDisplay) {
-                Guarded([&] {
-                    SMTP1Error(SMTP1, number, description, scode, source, helpFile, helpContext,
-                               cancelDisplay);
-                });
+            [this](short number, const QString &description, bool &cancelDisplay) {
+                Guarded([&] { SMTP1Error(SMTP1, number, description, cancelDisplay); });
             }, Qt::DirectConnection);
     connect(SMTP1, &TInternetControl::OnStateChanged, this,
             [this](short state) { Guarded([&] { SMTP1StateChanged(SMTP1, state); }); },
@@ -59,12 +55,8 @@ void TMailForm::BindHandlers()
             Qt::DirectConnection);
 
     connect(POP1, &TInternetControl::OnError, this,
-            [this](short number, QString &description, qint32 scode, const QString &source,
-                   const QString &helpFile, qint32 helpContext, bool &cancelDisplay) {
-                Guarded([&] {
-                    POP1Error(POP1, number, description, scode, source, helpFile, helpContext,
-                              cancelDisplay);
-                });
+            [this](short number, const QString &description, bool &cancelDisplay) {
+                Guarded([&] { POP1Error(POP1, number, description, cancelDisplay); });
             }, Qt::DirectConnection);
     connect(POP1, &TInternetControl::OnStateChanged, this,
             [this](short state) { Guarded([&] { POP1StateChanged(POP1, state); }); },

@@ -45,17 +45,14 @@ void TMailForm::POP1DocOutput(QObject *, TDocOutput *DocOutput)
     const short state = DocOutput->State();
     POPStatus->SetSimpleText(
         RetrieveProgressText(state, DocOutput->BytesTransferred(), FPopFailed, POPStatus->text()));
-    if (state == short(DocState::Begin))
-        FViewLineEnds.Reset();
     if (state == short(DocState::Headers)) {
         QString lines;
-        const qint32 count = DocOutput->Headers()->Count();
-        for (qint32 i = 1; i <= count; ++i) {
-            lines += DocOutput->Headers()->Item(OleVariant(i))->Name() + QStringLiteral(": ") +
-                     DocOutput->Headers()->Item(OleVariant(i))->Value() + QLatin1Char('\n');
-        }
+        const qint32 count = DocOutput->Headers().Count();
+        for (qint32 i = 1; i <= count; ++i)
+            lines += DocOutput->Headers().Item(i).Name() + QStringLiteral(": ") + DocOutput->Headers().Item(i).Value() +
+                     QLatin1Char('\n');
         mReadMessage->AppendReceived(lines);
     } else if (state == short(DocState::Data)) {
-        mReadMessage->AppendReceived(FViewLineEnds.Feed(DocOutput->GetData()));
+        mReadMessage->AppendReceived(DocOutput->GetData());
     }
 }

@@ -20,12 +20,12 @@ QString TrimBlanks(const QString &text)
 
 // The control's error list, each item "\r(description)". Every item is
 // kept: a server's multi-line reply must not lose its first lines.
-QString ExtraText(TErrors *errors)
+QString ExtraText(const TErrors &errors)
 {
     QString extra;
-    const qint32 count = errors->Count();
+    const qint32 count = errors.Count();
     for (qint32 i = 1; i <= count; ++i)
-        extra += QStringLiteral("\r(") + errors->Item(OleVariant(i))->Description() + QLatin1Char(')');
+        extra += QStringLiteral("\r(") + errors.Item(i).Description() + QLatin1Char(')');
     return TrimBlanks(extra);
 }
 
@@ -46,8 +46,7 @@ void TMailForm::ErrorBox(const QString &text)
     box.exec();
 }
 
-void TMailForm::SMTP1Error(QObject *, short Number, QString &Description, qint32, const QString &,
-                           const QString &, qint32, bool &CancelDisplay)
+void TMailForm::SMTP1Error(QObject *, short Number, const QString &Description, bool &CancelDisplay)
 {
     FSmtpFailed = true;
     LedImage->hide();
@@ -59,8 +58,7 @@ void TMailForm::SMTP1Error(QObject *, short Number, QString &Description, qint32
         ErrorBox(ErrorText(Number, Description, extra));
 }
 
-void TMailForm::POP1Error(QObject *, short Number, QString &Description, qint32, const QString &,
-                          const QString &, qint32, bool &CancelDisplay)
+void TMailForm::POP1Error(QObject *, short Number, const QString &Description, bool &CancelDisplay)
 {
     FPopFailed = true;
     CancelDisplay = true;

@@ -1,5 +1,4 @@
 #pragma once
-#include "mime/lineends.h"
 #include "opendialog.h"
 #include "ui_mailform.h"
 #include "updown.h"
@@ -65,12 +64,8 @@ private:
 
     // Errors
     void ErrorBox(const QString &text);
-    void SMTP1Error(QObject *Sender, short Number, QString &Description, qint32 Scode,
-                    const QString &Source, const QString &HelpFile, qint32 HelpContext,
-                    bool &CancelDisplay);
-    void POP1Error(QObject *Sender, short Number, QString &Description, qint32 Scode,
-                   const QString &Source, const QString &HelpFile, qint32 HelpContext,
-                   bool &CancelDisplay);
+    void SMTP1Error(QObject *Sender, short Number, const QString &Description, bool &CancelDisplay);
+    void POP1Error(QObject *Sender, short Number, const QString &Description, bool &CancelDisplay);
 
     // POP session
     void ePOPServerChange(QObject *Sender);
@@ -94,5 +89,4 @@ private:
     bool FClosed = false;
     bool FCreating = true;
     bool FSending = false; // a Send press is waiting for the control
-    mime::LineEnds FViewLineEnds; // line ends of the message being shown
 };

@@ -20,7 +20,7 @@ void TMailForm::POPConnectBtnClick(QObject *)
         POP1->SetRemoteHost(ePOPServer->text());
         POP1->SetUserId(eUserName->text());
         POP1->SetPassword(ePassword->text());
-        POP1->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+        POP1->Connect();
     }
     // Otherwise a connection is being made, a login or a retrieval is
     // under way: nothing to do.
@@ -47,7 +47,7 @@ void TMailForm::POP1ProtocolStateChanged(QObject *, short ProtocolState)
         // The login uses what the control was given at Connect.
         const QString password = POP1->Password();
         const QString userId = POP1->UserId();
-        POP1->Authenticate(OleVariant(userId), OleVariant(password));
+        POP1->Authenticate(userId, password);
         break;
     }
     case PopProtocolState::Transaction:

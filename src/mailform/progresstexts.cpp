@@ -1,7 +1,6 @@
 // The status-bar texts of the sessions and of each document's transfer.
 #include "progresstexts.h"
-#include "docobjects.h"
-#include "internetcontrol.h"
+#include "inetstates.h"
 
 QString SessionStateText(const QString &kind, short state, const QString &host, const QString &current)
 {

@@ -27,7 +27,7 @@ void TMailForm::SendBtnClick(QObject *)
     QString recipients = eTo->text();
     if (!eCC->text().isEmpty())
         recipients += QStringLiteral(", ") + eCC->text();
-    SMTP1->Verify(OleVariant(recipients));
+    SMTP1->Verify(recipients);
 
     // The check, and the send it sets off, run while we pump events here.
     const QPointer<TMailForm> self(this);
@@ -68,32 +68,28 @@ void TMailForm::SMTP1Verify(QObject *)
 
 void TMailForm::BuildHeaders()
 {
-    SMTP1->DocInput()->Headers()->Clear();
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("To"), eTo->text());
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("From"), eHomeAddr->text());
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("CC"), eCC->text());
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Subject"), eSubject->text());
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Message-Id"),
-                                      MakeMessageId(ApplicationTitle(), eHomeAddr->text()));
-    SMTP1->DocInput()->Headers()->Add(QStringLiteral("Content-Type"),
-                                      QStringLiteral("TEXT/PLAIN; charset=US-ASCII"));
+    SMTP1->DocInput()->Headers().Clear();
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("To"), eTo->text());
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("From"), eHomeAddr->text());
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("CC"), eCC->text());
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("Subject"), eSubject->text());
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("Message-Id"),
+                                     MakeMessageId(ApplicationTitle(), eHomeAddr->text()));
+    SMTP1->DocInput()->Headers().Add(QStringLiteral("Content-Type"),
+                                     QStringLiteral("TEXT/PLAIN; charset=US-ASCII"));
 }
 
 void TMailForm::SendMessageText()
 {
     BuildHeaders();
-    SMTP1->SendDoc(OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->Headers()),
-                   OleVariant(reMessageText->toPlainText()), OleVariant(QString()),
-                   OleVariant(QString()));
+    SMTP1->SendDoc(SMTP1->DocInput()->Headers(), reMessageText->toPlainText(), QString());
 }
 
 void TMailForm::SendMessageFile(const QString &FileName)
 {
     BuildHeaders();
     SMTP1->DocInput()->SetFileName(FileName);
-    SMTP1->SendDoc(OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->Headers()),
-                   OleVariant::Omitted(), OleVariant(SMTP1->DocInput()->FileName()),
-                   OleVariant(QString()));
+    SMTP1->SendDoc(SMTP1->DocInput()->Headers(), std::nullopt, SMTP1->DocInput()->FileName());
 }
 
 void TMailForm::SMTP1DocInput(QObject *, TDocInput *DocInput)

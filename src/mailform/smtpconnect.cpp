@@ -11,7 +11,7 @@ void TMailForm::ConnectSmtp()
 {
     SMTP1->SetRemoteHost(eSMTPServer->text());
     FSmtpFailed = false;
-    SMTP1->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    SMTP1->Connect();
 }
 
 void TMailForm::SMTPConnectBtnClick(QObject *)

@@ -99,7 +99,7 @@ QStringList GoodPopSession()
 
 QString NextPopBody()
 {
-    return QStringLiteral("next message\r\n");
+    return QStringLiteral("next message\n"); // as the control hands it on
 }
 
 QByteArray PopBodyBeforeFault()

@@ -64,13 +64,14 @@ private slots:
         auto *pop = Find<TPOP>(form.get(), "POP1");
         auto *view = Find<QPlainTextEdit>(form.get(), "mReadMessage");
         view->setPlainText(QString());
-        TDocOutput doc;
-        for (qsizetype at = 0; at < message.size(); at += chunk) {
-            doc.SetProgress(3, 0, message.mid(at, chunk));
-            emit pop->OnDocOutput(&doc);
-        }
+        // The control hands on lines ended by '\n'.
         QString expected = message;
         expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        TDocOutput doc;
+        for (qsizetype at = 0; at < expected.size(); at += chunk) {
+            doc.SetProgress(DocState::Data, 0, expected.mid(at, chunk));
+            emit pop->OnDocOutput(&doc);
+        }
         const QString shown = view->toPlainText();
         if (longestLine == 0) {
             QCOMPARE(shown, expected);

@@ -37,15 +37,15 @@ struct Watch {
     {
         QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop, [pop](short s) {
             if (s == 1)
-                pop->Authenticate(OleVariant("alice"), OleVariant("pw"));
+                pop->Authenticate("alice", "pw");
         });
         QObject::connect(pop, &TPOP::OnRefreshMessageCount, pop, [pop](qint32) { pop->RetrieveMessage(1); });
         QObject::connect(pop, &TPOP::OnError, pop,
-                         [this](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) { errors << n; });
+                         [this](short n, const QString &, bool &) { errors << n; });
         QObject::connect(pop, &TPOP::OnDocOutput, pop, [this](TDocOutput *doc) {
             if (doc->State() == 2)
-                for (qint32 i = 1; i <= doc->Headers()->Count(); ++i)
-                    headers << doc->Headers()->Item(OleVariant(i))->Name() + ": " + doc->Headers()->Item(OleVariant(i))->Value();
+                for (qint32 i = 1; i <= doc->Headers().Count(); ++i)
+                    headers << doc->Headers().Item(i).Name() + ": " + doc->Headers().Item(i).Value();
             if (doc->State() == 3) {
                 chunks << doc->GetData();
                 transferred << doc->BytesTransferred();
@@ -75,7 +75,7 @@ void TestMimeControl::heldMultipartArrivesInChunks()
     pop.SetTimeout(5);
     Watch watch(&pop);
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
     QVERIFY(watch.errors.isEmpty());
     QVERIFY(watch.headers.contains(QStringLiteral("Subject: Grüße")));
@@ -89,7 +89,8 @@ void TestMimeControl::heldMultipartArrivesInChunks()
         QVERIFY(chunk.isEmpty() || !chunk.front().isLowSurrogate());
         all += chunk;
     }
-    QCOMPARE(all, QString::fromUtf8(text.chopped(2)) + QStringLiteral("\r\n[Attachment: a.pdf, 3 bytes]\r\n"));
+    QCOMPARE(all, QString::fromUtf8(QByteArray(text).replace("\r\n", "\n").chopped(1))
+                      + QStringLiteral("\n[Attachment: a.pdf, 3 bytes]\n"));
     QCOMPARE(watch.transferred.last(), qint32(message.size() - message.indexOf("\r\n\r\n") - 4));
 }
 
@@ -104,10 +105,10 @@ void TestMimeControl::cutConnectionShowsWhatCame()
     pop.SetTimeout(5);
     Watch watch(&pop);
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
     QCOMPARE(watch.errors.size(), 1);
-    QCOMPARE(watch.chunks.join(QString()), QStringLiteral("first part only\r\n"));
+    QCOMPARE(watch.chunks.join(QString()), QStringLiteral("first part only\n"));
 }
 
 void TestMimeControl::retrievalStartedFromAChunkEndsTheOldDelivery()
@@ -128,10 +129,10 @@ void TestMimeControl::retrievalStartedFromAChunkEndsTheOldDelivery()
             pop.RetrieveMessage(1);
     });
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
     QCOMPARE(textChunks, 3);
-    QCOMPARE(watch.chunks, QStringList{QStringLiteral("second body\r\n")});
+    QCOMPARE(watch.chunks, QStringList{QStringLiteral("second body\n")});
     QVERIFY(watch.headers.endsWith(QStringLiteral("Subject: second")));
 }
 

@@ -78,16 +78,16 @@ QList<Shown> TestMimeRoad::RetrieveAll(bool decodeMime)
     Shown current;
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
-            pop.Authenticate(OleVariant(kUser), OleVariant(kUser + QStringLiteral("-pw")));
+            pop.Authenticate(kUser, kUser + QStringLiteral("-pw"));
     });
     connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32 n) { count = n; });
     connect(&pop, &TPOP::OnError, this,
-            [&](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) { errors << n; });
+            [&](short n, const QString &, bool &) { errors << n; });
     connect(&pop, &TPOP::OnDocOutput, this, [&](TDocOutput *doc) {
         if (doc->State() == 2)
-            for (qint32 i = 1; i <= doc->Headers()->Count(); ++i)
-                current.headers += doc->Headers()->Item(OleVariant(i))->Name() + QStringLiteral(": ")
-                                   + doc->Headers()->Item(OleVariant(i))->Value() + QLatin1Char('\n');
+            for (qint32 i = 1; i <= doc->Headers().Count(); ++i)
+                current.headers += doc->Headers().Item(i).Name() + QStringLiteral(": ")
+                                   + doc->Headers().Item(i).Value() + QLatin1Char('\n');
         if (doc->State() == 3) {
             current.body += doc->GetData();
             ++current.dataEvents;
@@ -95,7 +95,7 @@ QList<Shown> TestMimeRoad::RetrieveAll(bool decodeMime)
         ended |= doc->State() == 5;
     });
     pop.SetRemoteHost(m_servers.value("POP_HOST") + ':' + m_servers.value("POP_PORT"));
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     if (!QTest::qWaitFor([&] { return count >= 0 || !errors.isEmpty(); }, 10000))
         return shown;
     for (qint32 n = 1; n <= count && errors.isEmpty(); ++n) {
@@ -146,8 +146,10 @@ void TestMimeRoad::sourceStaysRetrievable()
             headers += QString::fromLatin1(name) + QStringLiteral(": ") + QString::fromUtf8(value) + '\n';
         const auto it = std::find_if(shown.begin(), shown.end(), [&](const Shown &s) { return s.headers == headers; });
         QVERIFY2(it != shown.end(), qPrintable(kMessages[k]));
-        QCOMPARE(it->body.toLatin1(), body.toByteArray());
-        QCOMPARE(it->body.toLatin1().size(), body.size());
+        // Lines as the control hands them on: ended by '\n'.
+        const QByteArray lines = body.toByteArray().replace("\r\n", "\n");
+        QCOMPARE(it->body.toLatin1(), lines);
+        QCOMPARE(it->body.toLatin1().size(), lines.size());
     }
 }
 

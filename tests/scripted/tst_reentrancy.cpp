@@ -74,7 +74,7 @@ void TestReentrancy::smtpNestedLoopInEveryEvent()
     smtp.SetTimeout(5);
     QStringList events;
     connect(&smtp, &TSMTP::OnStateChanged, this, [&](short s) { events << QString::number(s); NestedLoop(); });
-    connect(&smtp, &TSMTP::OnError, this, [&](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) {
+    connect(&smtp, &TSMTP::OnError, this, [&](short n, const QString &, bool &) {
         events << "error" + QString::number(n);
         NestedLoop();
     });
@@ -85,18 +85,17 @@ void TestReentrancy::smtpNestedLoopInEveryEvent()
     });
     connect(&smtp, &TSMTP::OnVerify, this, [&] {
         NestedLoop();
-        TDocHeaders *h = smtp.DocInput()->Headers();
-        h->Clear();
-        h->Add("To", "a@x.test");
-        h->Add("From", "me@x.test");
-        smtp.SendDoc(OleVariant::Omitted(), OleVariant(h), OleVariant(QString::fromLatin1(BigBody())),
-                     OleVariant(QString()), OleVariant(QString()));
+        TDocHeaders &h = smtp.DocInput()->Headers();
+        h.Clear();
+        h.Add("To", "a@x.test");
+        h.Add("From", "me@x.test");
+        smtp.SendDoc(h, QString::fromLatin1(BigBody()), QString());
         NestedLoop();
     });
     smtp.SetRemoteHost(server.Host());
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
-    smtp.Verify(OleVariant("a@x.test"));
+    smtp.Verify("a@x.test");
     QTRY_VERIFY_WITH_TIMEOUT(!smtp.Busy() && events.contains("doc5"), 10000);
     QVERIFY(server.Data().endsWith("line 19999 of the body\r\n"));
     smtp.Quit();
@@ -117,7 +116,7 @@ void TestReentrancy::popNestedLoopInEveryEvent()
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         NestedLoop();
         if (s == 1)
-            pop.Authenticate(OleVariant("alice"), OleVariant("pw"));
+            pop.Authenticate("alice", "pw");
     });
     connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) {
         NestedLoop();
@@ -133,9 +132,9 @@ void TestReentrancy::popNestedLoopInEveryEvent()
         NestedLoop(5);
     });
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
-    QCOMPARE(received.toLatin1(), body);
+    QCOMPARE(received.toLatin1(), QByteArray(body).replace("\r\n", "\n"));
     QVERIFY(dataEvents > 1);
     QVERIFY(!pop.Busy());
     pop.Quit();
@@ -170,22 +169,21 @@ void TestReentrancy::smtpQuitFromInsideAnEvent()
     connect(&smtp, &TSMTP::OnStateChanged, this, [&](short s) { quitNow("state" + QString::number(s)); });
     connect(&smtp, &TSMTP::OnDocInput, this, [&](TDocInput *doc) { quitNow("doc" + QString::number(doc->State())); });
     connect(&smtp, &TSMTP::OnError, this,
-            [&](short, QString &, qint32, const QString &, const QString &, qint32, bool &) { quitNow("error"); });
+            [&](short, const QString &, bool &) { quitNow("error"); });
     smtp.SetRemoteHost(server.Host());
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     if (when != "state4") {
         QTRY_COMPARE(smtp.State(), short(4));
-        TDocHeaders *h = smtp.DocInput()->Headers();
-        h->Clear();
-        h->Add("To", "a@x.test");
-        h->Add("From", "me@x.test");
-        smtp.SendDoc(OleVariant::Omitted(), OleVariant(h), OleVariant("text"), OleVariant(QString()), OleVariant(QString()));
+        TDocHeaders &h = smtp.DocInput()->Headers();
+        h.Clear();
+        h.Add("To", "a@x.test");
+        h.Add("From", "me@x.test");
+        smtp.SendDoc(h, "text", QString());
     }
     QTRY_COMPARE_WITH_TIMEOUT(smtp.State(), short(6), 8000);
     QVERIFY(quitCalled);
     QVERIFY(!smtp.Busy());
-    QVERIFY_THROWS_EXCEPTION(EOleException, smtp.SendDoc(OleVariant::Omitted(), OleVariant::Omitted(), OleVariant("x"),
-                                                         OleVariant(QString()), OleVariant(QString())));
+    QVERIFY_THROWS_EXCEPTION(EOleException, smtp.SendDoc(std::nullopt, "x", QString()));
 }
 
 void TestReentrancy::popQuitFromInsideAnEvent_data()
@@ -212,7 +210,7 @@ void TestReentrancy::popQuitFromInsideAnEvent()
     };
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (!quitNow("protocol" + QString::number(s)) && s == 1)
-            pop.Authenticate(OleVariant("alice"), OleVariant("pw"));
+            pop.Authenticate("alice", "pw");
     });
     connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) {
         if (!quitNow("count"))
@@ -220,7 +218,7 @@ void TestReentrancy::popQuitFromInsideAnEvent()
     });
     connect(&pop, &TPOP::OnDocOutput, this, [&](TDocOutput *doc) { quitNow("doc" + QString::number(doc->State())); });
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(quitCalled && pop.State() == 6, 8000);
     QVERIFY(!pop.Busy());
     QCOMPARE(pop.ProtocolState(), short(0));
@@ -234,7 +232,7 @@ void TestReentrancy::controlDestroyedAfterAnEvent()
     QPointer<TPOP> pop = new TPOP;
     connect(pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
-            pop->Authenticate(OleVariant("alice"), OleVariant("pw"));
+            pop->Authenticate("alice", "pw");
     });
     connect(pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) { pop->RetrieveMessage(1); });
     connect(pop, &TPOP::OnDocOutput, this, [&](TDocOutput *doc) {
@@ -244,7 +242,7 @@ void TestReentrancy::controlDestroyedAfterAnEvent()
         }
     });
     pop->SetRemoteHost(server.Host());
-    pop->Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop->Connect();
     QTRY_VERIFY_WITH_TIMEOUT(pop.isNull(), 8000);
     NestedLoop(100); // the server side closes; nothing may call into the dead control
 }
@@ -262,7 +260,7 @@ void TestReentrancy::handlerExceptionDoesNotEscape()
             throw EOleException(EOleException::E_Fail, "handler failed");
     });
     smtp.SetRemoteHost(server.Host());
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
     QCOMPARE(caught, QStringList{"handler failed"});
     TInternetControl::SetHandlerErrorSink(nullptr);
@@ -279,7 +277,7 @@ void TestReentrancy::modalBoxLongerThanTheTimeoutKeepsTheSession()
     smtp.SetTimeout(1);
     QList<short> errors;
     int ended = 0;
-    connect(&smtp, &TSMTP::OnError, this, [&](short n, QString &, qint32, const QString &, const QString &, qint32, bool &) {
+    connect(&smtp, &TSMTP::OnError, this, [&](short n, const QString &, bool &) {
         errors << n;
         NestedLoop(2500);
     });
@@ -289,15 +287,14 @@ void TestReentrancy::modalBoxLongerThanTheTimeoutKeepsTheSession()
         ended += doc->State() == 5;
     });
     smtp.SetRemoteHost(server.Host());
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
     auto send = [&] {
-        TDocHeaders *h = smtp.DocInput()->Headers();
-        h->Clear();
-        h->Add("To", "a@x.test");
-        h->Add("From", "me@x.test");
-        smtp.SendDoc(OleVariant::Omitted(), OleVariant(h), OleVariant(QString::fromLatin1(BigBody())),
-                     OleVariant(QString()), OleVariant(QString()));
+        TDocHeaders &h = smtp.DocInput()->Headers();
+        h.Clear();
+        h.Add("To", "a@x.test");
+        h.Add("From", "me@x.test");
+        smtp.SendDoc(h, QString::fromLatin1(BigBody()), QString());
     };
     send();
     QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 8000);

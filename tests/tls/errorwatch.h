@@ -16,7 +16,7 @@ struct Watch {
         QObject::connect(control, &Control::OnStateChanged, control,
                          [this](short s) { events << QStringLiteral("state %1").arg(s); });
         QObject::connect(control, &Control::OnError, control,
-                         [this](short n, QString &d, qint32, const QString &, const QString &, qint32, bool &) {
+                         [this](short n, const QString &d, bool &) {
                              events << QStringLiteral("error %1").arg(n);
                              errors << n;
                              description = d;

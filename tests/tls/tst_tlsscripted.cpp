@@ -56,7 +56,7 @@ void TestTlsScripted::smtpUpgradeFaults()
     smtp.SetTimeout(2);
     Watch watch(&smtp);
     smtp.SetRemoteHost(server.Host());
-    smtp.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    smtp.Connect();
     QTRY_COMPARE_WITH_TIMEOUT(smtp.State(), short(6), 10000);
     QCOMPARE(watch.errors, QList<short>{error});
     QVERIFY(!watch.events.contains("state 4"));
@@ -92,10 +92,10 @@ void TestTlsScripted::popUpgradeFaults()
     // The login waits for protocol state 1, which must never come.
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
-            pop.Authenticate(OleVariant("alice"), OleVariant("alice-pw"));
+            pop.Authenticate("alice", "alice-pw");
     });
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_COMPARE_WITH_TIMEOUT(pop.State(), short(6), 10000);
     QCOMPARE(watch.errors, QList<short>{error});
     QVERIFY(!watch.events.contains("state 4"));
@@ -113,11 +113,11 @@ void TestTlsScripted::popWithoutStlsLogsInAsBefore()
     qint32 count = -1;
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
-            pop.Authenticate(OleVariant("alice"), OleVariant("alice-pw"));
+            pop.Authenticate("alice", "alice-pw");
     });
     connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32 n) { count = n; });
     pop.SetRemoteHost(server.Host());
-    pop.Connect(OleVariant::Omitted(), OleVariant::Omitted());
+    pop.Connect();
     QTRY_COMPARE_WITH_TIMEOUT(count, 0, 10000);
     QVERIFY(watch.errors.isEmpty());
     QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));

@@ -4,6 +4,7 @@
 #include "transferdecoding.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace mime {
 
@@ -105,11 +106,33 @@ QByteArray FieldValue(const QList<HeaderField> &fields, QByteArrayView name)
     return QByteArray();
 }
 
+HeaderReader::Line HeaderReader::Take(QByteArrayView line)
+{
+    if (line.isEmpty())
+        return Line::Blank;
+    if ((line[0] == ' ' || line[0] == '\t') && !m_fields.isEmpty()) {
+        m_fields.last().second += line;
+        return Line::Field;
+    }
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0 || !IsHeaderName(line.first(colon)))
+        return Line::NotAField;
+    m_fields.append({line.first(colon).toByteArray(), line.sliced(colon + 1).toByteArray()});
+    return Line::Field;
+}
+
+QList<HeaderField> HeaderReader::TakeFields()
+{
+    QList<HeaderField> fields = std::exchange(m_fields, {});
+    for (HeaderField &field : fields)
+        field.second = field.second.trimmed();
+    return fields;
+}
+
 QList<HeaderField> ParseHeaderBlock(QByteArrayView entity, QByteArrayView *body)
 {
-    QList<HeaderField> fields;
+    HeaderReader reader;
     qsizetype i = 0;
-    qsizetype bodyStart = -1;
     while (i < entity.size()) {
         qsizetype end = entity.indexOf('\n', i);
         const qsizetype next = end < 0 ? entity.size() : end + 1;
@@ -118,27 +141,15 @@ QList<HeaderField> ParseHeaderBlock(QByteArrayView entity, QByteArrayView *body)
         QByteArrayView line = entity.sliced(i, end - i);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.isEmpty()) { // the blank line before the body
-            bodyStart = next;
-            break;
-        }
-        if ((line[0] == ' ' || line[0] == '\t') && !fields.isEmpty()) {
-            // RFC 5322 2.2.3: unfolding removes the line break only; the
-            // value is trimmed once at the end, not once per line.
-            fields.last().second += line;
-            i = next;
-            continue;
-        }
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || !IsHeaderName(line.first(colon)))
+        const HeaderReader::Line kind = reader.Take(line);
+        if (kind == HeaderReader::Line::NotAField)
             break; // no header block: this line is body already
-        fields.append({line.first(colon).toByteArray(), line.sliced(colon + 1).trimmed().toByteArray()});
         i = next;
+        if (kind == HeaderReader::Line::Blank)
+            break; // the blank line before the body
     }
-    *body = entity.sliced(bodyStart >= 0 ? bodyStart : i);
-    for (HeaderField &field : fields)
-        field.second = field.second.trimmed();
-    return fields;
+    *body = entity.sliced(i);
+    return reader.TakeFields();
 }
 
 StructuredValue ParseStructuredValue(QByteArrayView v)

@@ -14,6 +14,22 @@ using HeaderField = QPair<QByteArray, QByteArray>;
 // The value of the first field of that name (any case), or a null array.
 QByteArray FieldValue(const QList<HeaderField> &fields, QByteArrayView name);
 
+// Reads a header block a line at a time (RFC 5322 2.2): each line a field
+// or the continuation of the one before (unfolding removes the line break
+// only), until the blank line. Values are trimmed once, when taken, so the
+// cost stays linear in the block's size however it is folded.
+class HeaderReader {
+public:
+    enum class Line { Field, Blank, NotAField };
+    // One line without its line end. A line that is no field (and no
+    // continuation) ends the block: it belongs to the body.
+    Line Take(QByteArrayView line);
+    QList<HeaderField> TakeFields();
+
+private:
+    QList<HeaderField> m_fields;
+};
+
 // Splits an entity into its header fields (folded lines joined) and its
 // body. A first line that is not a header field starts the body.
 QList<HeaderField> ParseHeaderBlock(QByteArrayView entity, QByteArrayView *body);

@@ -2,7 +2,6 @@
 #include "hostport.h"
 #include "tlserrors.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QSslSocket>
@@ -16,62 +15,37 @@
 #endif
 
 namespace {
-// How much the socket may hold unread while an event handler runs a nested
-// loop: beyond it Qt stops reading from the kernel, so a fast server cannot
-// make us buffer a whole message behind a modal box.
+// How much the socket may hold unread while events are being raised:
+// beyond it Qt stops reading from the kernel, so a fast server cannot make
+// us buffer a whole message behind a modal box.
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 // Largest single read handed to the engine.
 constexpr qint64 kReadChunk = 256 * 1024;
 // Longest stretch of input processing before the event loop gets its turn:
 // the window must keep painting and answering while a large message pours in.
 constexpr qint64 kInputSliceMs = 5;
-
-// A socket may be dropped from inside its own signal (a handler quits, or
-// the window goes, during a nested loop). Qt still touches the socket after
-// our slot returns, and deleteLater may run inside a nested loop, so dropped
-// sockets wait here until no socket slot of ours is on the stack.
-int g_socketSlotDepth = 0;
-
-struct SocketSlotScope {
-    SocketSlotScope() { ++g_socketSlotDepth; }
-    ~SocketSlotScope() { --g_socketSlotDepth; }
-};
-
-QList<QTcpSocket *> &Graveyard()
-{
-    static QList<QTcpSocket *> sockets;
-    return sockets;
-}
-
-void Reap()
-{
-    if (g_socketSlotDepth > 0) {
-        QTimer::singleShot(10, QCoreApplication::instance(), Reap);
-        return;
-    }
-    const QList<QTcpSocket *> sockets = std::exchange(Graveyard(), {});
-    qDeleteAll(sockets);
-}
-
-void Bury(QTcpSocket *socket)
-{
-    socket->setParent(nullptr);
-    if (!QCoreApplication::instance()) {
-        delete socket;
-        return;
-    }
-    // Sockets still waiting when the application object goes are freed then,
-    // while Qt can still tear them down.
-    static const bool buryAtExit = (qAddPostRoutine([] { qDeleteAll(std::exchange(Graveyard(), {})); }), true);
-    (void)buryAtExit;
-    if (Graveyard().isEmpty())
-        QTimer::singleShot(0, QCoreApplication::instance(), Reap);
-    Graveyard().append(socket);
-}
 } // namespace
 
-InetSession::InetSession(SessionEvents *events, quint16 implicitTlsPort, QObject *parent)
-    : QObject(parent), m_events(events), m_implicitTlsPort(implicitTlsPort)
+InetSession::Step::Step(InetSession *session, bool fromOwner) : m_session(session), m_fromOwner(fromOwner)
+{
+    ++m_session->m_stepDepth;
+}
+
+InetSession::Step::~Step()
+{
+    if (--m_session->m_stepDepth > 0)
+        return;
+    // Raised at once for a call from the owner; after a network or timer
+    // step, from the event loop, so that no handler ever runs inside a
+    // socket's signal (a handler may drop that very socket).
+    if (m_fromOwner)
+        m_session->Deliver();
+    else if (!m_session->m_outbox.empty())
+        m_session->ScheduleDelivery();
+}
+
+InetSession::InetSession(SessionListener *listener, quint16 implicitTlsPort, QObject *parent)
+    : QObject(parent), m_listener(listener), m_implicitTlsPort(implicitTlsPort)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &InetSession::TimerFired);
@@ -91,13 +65,66 @@ void InetSession::SetTimeoutSeconds(int seconds)
     m_timeoutMs = qBound(1, seconds, 3600) * 1000;
 }
 
+void InetSession::Post(std::function<void()> event, quint64 tag)
+{
+    m_outbox.push_back({std::move(event), tag});
+}
+
+void InetSession::Withdraw(quint64 tag)
+{
+    std::erase_if(m_outbox, [tag](const Posted &posted) { return posted.tag == tag; });
+}
+
+void InetSession::PostState(ConnState state)
+{
+    m_state = state;
+    Post([this, state] {
+        m_reportedState = state;
+        m_listener->SessionStateChanged(state);
+    });
+}
+
+void InetSession::PostError(InetError number, const QString &description, const QStringList &serverLines)
+{
+    Post([this, failure = SessionFailure{number, description, serverLines}] { m_listener->SessionError(failure); });
+}
+
+void InetSession::Deliver()
+{
+    if (m_delivering || m_stepDepth > 0)
+        return; // the delivery already under way raises what was added
+    m_delivering = true;
+    const QPointer<InetSession> alive(this);
+    while (!m_outbox.empty()) {
+        const std::function<void()> event = std::move(m_outbox.front().raise);
+        m_outbox.pop_front();
+        event();
+        if (!alive)
+            return; // a handler had the owner deleted
+    }
+    m_delivering = false;
+    if (m_inputWaiting) {
+        m_inputWaiting = false;
+        ScheduleDrain();
+    }
+}
+
+void InetSession::ScheduleDelivery()
+{
+    if (m_deliveryScheduled)
+        return;
+    m_deliveryScheduled = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_deliveryScheduled = false;
+        Deliver();
+    }, Qt::QueuedConnection);
+}
+
 void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitPort)
 {
+    const Step step(this);
     Shutdown();
     ResetSession();
-    ++m_generation;
-    m_in.clear();
-    m_inPos = 0;
     m_connectErrors.clear();
     m_addresses.clear();
 
@@ -114,14 +141,12 @@ void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitP
                      ? QStringLiteral("[%1]:%2").arg(where.host).arg(where.port)
                      : QStringLiteral("%1:%2").arg(where.host).arg(where.port);
 
-    if (!RaiseState(ConnState::Connecting))
-        return;
+    PostState(ConnState::Connecting);
     if (!where.ok) {
         Fail(InetError::ConnectFailed, where.error);
         return;
     }
-    if (!RaiseState(ConnState::Resolving))
-        return;
+    PostState(ConnState::Resolving);
     WaitForServer(true); // a lookup that never answers is given up like a silent server
     m_lookupId = QHostInfo::lookupHost(where.host, this, &InetSession::HostLookedUp);
 }
@@ -134,48 +159,51 @@ void InetSession::Shutdown()
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
     }
+    m_in.clear();
+    m_inPos = 0;
+    m_pendingEnd.clear();
     m_state = ConnState::Disconnected;
-}
-
-bool InetSession::RaiseState(ConnState state)
-{
-    m_state = state;
-    const Guard guard = MakeGuard();
-    m_events->SessionStateChanged(state);
-    return guard.Holds();
 }
 
 void InetSession::Fail(InetError number, const QString &description, const QStringList &serverLines)
 {
     Shutdown();
-    ++m_generation;
-    const bool hadWork = TakeRunningWork();
-    const Guard guard = MakeGuard();
-    m_events->SessionError(number, description, serverLines);
-    if (!guard.Holds())
-        return;
-    if (hadWork) {
-        RaiseWorkAborted();
-        if (!guard.Holds())
-            return;
-    }
-    m_events->SessionStateChanged(ConnState::Disconnected);
+    PostError(number, description, serverLines);
+    AbandonWork(false);
+    PostState(ConnState::Disconnected);
 }
 
 void InetSession::FinishDisconnect()
 {
     Shutdown();
-    ++m_generation;
-    m_events->SessionStateChanged(ConnState::Disconnected);
+    PostState(ConnState::Disconnected);
 }
 
-void InetSession::AbortConnecting()
+bool InetSession::BeginQuit(bool closeAtOnce)
 {
-    Shutdown();
-    ++m_generation;
-    if (!RaiseState(ConnState::Disconnecting))
-        return;
-    FinishDisconnect();
+    switch (m_state) {
+    case ConnState::Disconnected:
+    case ConnState::Disconnecting:
+        return false;
+    case ConnState::Connecting:
+    case ConnState::Resolving:
+    case ConnState::Resolved:
+        // Quit while the connection is still being made: 5, then 6.
+        Shutdown();
+        PostState(ConnState::Disconnecting);
+        FinishDisconnect();
+        return false;
+    case ConnState::Connected:
+        break;
+    }
+    m_state = ConnState::Disconnecting;
+    AbandonWork(true);
+    PostState(ConnState::Disconnecting);
+    if (closeAtOnce) {
+        FinishDisconnect();
+        return false;
+    }
+    return true;
 }
 
 void InetSession::Write(const QByteArray &bytes)
@@ -216,29 +244,23 @@ void InetSession::HostLookedUp(const QHostInfo &info)
 {
     if (info.lookupId() != m_lookupId)
         return;
+    const Step step(this, false);
     m_lookupId = -1;
-    try {
-        m_addresses = info.addresses();
-        if (info.error() != QHostInfo::NoError || m_addresses.isEmpty()) {
-            Fail(InetError::ConnectFailed,
-                 QStringLiteral("Could not resolve host %1").arg(m_peerText),
-                 QStringList{info.errorString()});
-            return;
-        }
-        if (!RaiseState(ConnState::Resolved))
-            return;
-        TryNextAddress();
-    } catch (const std::exception &error) {
-        Fail(InetError::ConnectFailed, QString::fromUtf8(error.what()));
+    m_addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || m_addresses.isEmpty()) {
+        Fail(InetError::ConnectFailed, QStringLiteral("Could not resolve host %1").arg(m_peerText),
+             QStringList{info.errorString()});
+        return;
     }
+    PostState(ConnState::Resolved);
+    TryNextAddress();
 }
 
 void InetSession::TryNextAddress()
 {
     DropSocket();
     if (m_addresses.isEmpty()) {
-        Fail(InetError::ConnectFailed, QStringLiteral("Could not connect to %1").arg(m_peerText),
-             m_connectErrors);
+        Fail(InetError::ConnectFailed, QStringLiteral("Could not connect to %1").arg(m_peerText), m_connectErrors);
         return;
     }
     const QHostAddress address = m_addresses.takeFirst();
@@ -261,9 +283,8 @@ void InetSession::TryNextAddress()
     connect(m_socket, &QSslSocket::encrypted, this, &InetSession::SocketEncrypted);
     connect(m_socket, &QSslSocket::sslErrors, this, &InetSession::SocketSslErrors);
     // Queued: a socket may report an error from inside connectToHost, and
-    // the next attempt must not start inside the last one.
-    // The socket travels as a guarded pointer: by the time a queued call
-    // runs, the socket may have been dropped.
+    // the next attempt must not start inside the last one. The socket
+    // travels as a guarded pointer: it may have been dropped by then.
     const QPointer<QTcpSocket> socket(m_socket);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this, socket] { SocketError(socket); }, Qt::QueuedConnection);
     connect(m_socket, &QTcpSocket::disconnected, this, [this, socket] { SocketDisconnected(socket); },
@@ -280,30 +301,28 @@ void InetSession::DropSocket()
     m_socket = nullptr;
     socket->disconnect(this);
     socket->abort();
-    Bury(socket);
+    // Later, not now: we may be inside one of its signals. It stays our
+    // child, so it goes with us at the latest.
+    socket->deleteLater();
     m_connected = false;
     m_tls = Tls::Off;
 }
 
 void InetSession::SocketConnected()
 {
-    const SocketSlotScope scope;
     if (sender() != m_socket)
         return;
+    const Step step(this, false);
     m_connected = true;
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    try {
-        if (m_port == m_implicitTlsPort) {
-            // TLS from the first byte: the engine starts once it is up.
-            m_tls = Tls::Handshaking;
-            WaitForServer(true);
-            m_socket->startClientEncryption();
-            return;
-        }
-        OnConnected();
-    } catch (const std::exception &error) {
-        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
+    if (m_port == m_implicitTlsPort) {
+        // TLS from the first byte: the engine starts once it is up.
+        m_tls = Tls::Handshaking;
+        WaitForServer(true);
+        m_socket->startClientEncryption();
+        return;
     }
+    OnConnected();
 }
 
 void InetSession::StartTls()
@@ -320,20 +339,16 @@ void InetSession::StartTls()
 
 void InetSession::SocketEncrypted()
 {
-    const SocketSlotScope scope;
     if (sender() != m_socket)
         return;
+    const Step step(this, false);
     const bool implicit = m_port == m_implicitTlsPort;
     m_tls = Tls::On;
     m_ackPromptly = true;
-    try {
-        if (implicit)
-            OnConnected();
-        else
-            OnEncrypted();
-    } catch (const std::exception &error) {
-        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
-    }
+    if (implicit)
+        OnConnected();
+    else
+        OnEncrypted();
 }
 
 void InetSession::SocketEncryptedWritten()
@@ -355,7 +370,6 @@ void InetSession::SocketEncryptedWritten()
 
 void InetSession::SocketSslErrors(const QList<QSslError> &errors)
 {
-    const SocketSlotScope scope;
     if (sender() != m_socket)
         return;
     // Not ignored, so the socket fails the handshake next; the session ends
@@ -379,45 +393,10 @@ void InetSession::HandshakeFailed(const QString &detail)
 
 void InetSession::SocketReadyRead()
 {
-    const SocketSlotScope scope;
     if (sender() != m_socket)
         return;
+    const Step step(this, false);
     DrainInput();
-}
-
-bool InetSession::BeginQuit(bool closeAtOnce)
-{
-    switch (m_state) {
-    case ConnState::Disconnected:
-    case ConnState::Disconnecting:
-        return false;
-    case ConnState::Connecting:
-    case ConnState::Resolving:
-    case ConnState::Resolved:
-        AbortConnecting();
-        return false;
-    case ConnState::Connected:
-        break;
-    }
-    const Guard guard = MakeGuard();
-    m_state = ConnState::Disconnecting;
-    if (TakeRunningWork()) {
-        // A document cut short is a failure, told before its end: an
-        // unfinished message must never read as sent.
-        m_events->SessionError(InetError::TransferAborted, AbortedWorkText(), {});
-        if (!guard.Holds())
-            return false;
-        RaiseWorkAborted();
-        if (!guard.Holds())
-            return false;
-    }
-    if (!RaiseState(ConnState::Disconnecting))
-        return false;
-    if (closeAtOnce) {
-        FinishDisconnect();
-        return false;
-    }
-    return true;
 }
 
 void InetSession::ScheduleDrain()
@@ -427,92 +406,66 @@ void InetSession::ScheduleDrain()
     m_drainScheduled = true;
     QMetaObject::invokeMethod(this, [this] {
         m_drainScheduled = false;
+        const Step step(this, false);
         DrainInput();
     }, Qt::QueuedConnection);
 }
 
-void InetSession::DrainInput(bool all)
+void InetSession::DrainInput()
 {
-    // Events raised while processing may run nested loops; a socket does not
-    // re-emit readyRead meanwhile, so this loop reads until nothing is left,
-    // and a call that arrives during processing only asks for one more round.
-    if (m_inInput) {
-        m_inputAgain = true;
-        return;
-    }
-    const Guard guard = MakeGuard();
-    m_inInput = true;
     QElapsedTimer slice;
     slice.start();
-    try {
-        do {
-            m_inputAgain = false;
-            while (m_socket && m_socket->bytesAvailable() > 0) {
-                if (!all && slice.elapsed() >= kInputSliceMs) {
-                    // The rest comes in a later pass; readyRead will not
-                    // announce bytes that are already waiting.
-                    ScheduleDrain();
-                    m_inInput = false;
-                    return;
-                }
-                if (m_inPos > 0) {
-                    m_in.remove(0, m_inPos); // only the unconsumed tail moves
-                    m_inPos = 0;
-                }
-                const qsizetype old = m_in.size();
-                const qint64 want = qMin(m_socket->bytesAvailable(), kReadChunk);
-                m_in.resize(old + want);
-                const qint64 got = m_socket->read(m_in.data() + old, want);
-                m_in.resize(old + qMax<qint64>(got, 0));
-                if (got <= 0)
-                    break;
-                OnInput();
-                if (!guard.session)
-                    return;
-                if (!guard.Holds()) {
-                    m_inInput = false;
-                    return;
-                }
-            }
-            if (m_inputAgain && InputData().size() > 0) {
-                OnInput();
-                if (!guard.session)
-                    return;
-                if (!guard.Holds()) {
-                    m_inInput = false;
-                    return;
-                }
-            }
-        } while (m_inputAgain);
-    } catch (const std::exception &error) {
-        if (!guard.session)
+    for (;;) {
+        // Held while handlers run, and after each step that posted events
+        // until they have been raised; the delivery reads on.
+        if (m_delivering || !m_outbox.empty()) {
+            m_inputWaiting = true;
             return;
-        m_inInput = false;
-        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
-        return;
+        }
+        if (!InputData().isEmpty()) {
+            OnInput();
+            if (!m_outbox.empty())
+                continue;
+        }
+        if (!m_socket || m_socket->bytesAvailable() <= 0)
+            break;
+        if (slice.elapsed() >= kInputSliceMs) {
+            // The rest comes in a later pass; readyRead will not announce
+            // bytes that are already waiting.
+            ScheduleDrain();
+            return;
+        }
+        if (m_inPos > 0) {
+            m_in.remove(0, m_inPos); // only the unconsumed tail moves
+            m_inPos = 0;
+        }
+        const qsizetype old = m_in.size();
+        const qint64 want = qMin(m_socket->bytesAvailable(), kReadChunk);
+        m_in.resize(old + want);
+        const qint64 got = m_socket->read(m_in.data() + old, want);
+        m_in.resize(old + qMax<qint64>(got, 0));
+        if (got <= 0)
+            break;
     }
-    m_inInput = false;
+    if (!m_pendingEnd.isNull())
+        EndConnection();
 }
 
 void InetSession::SocketBytesWritten()
 {
-    const SocketSlotScope scope;
     if (sender() != m_socket)
         return;
-    try {
-        if (WaitingForServer())
-            WaitForServer(true); // progress: the silence clock starts again
-        OnWritten();
-    } catch (const std::exception &error) {
-        Fail(InetError::ProtocolError, QString::fromUtf8(error.what()));
-    }
+    const Step step(this, false);
+    if (m_timer.isActive())
+        WaitForServer(true); // progress: the silence clock starts again
+    OnWritten();
 }
 
 void InetSession::SocketError(const QPointer<QTcpSocket> &socket)
 {
-    const SocketSlotScope scope;
     if (!socket || socket != m_socket)
         return;
+    const Step step(this, false);
     const QString text = socket->errorString();
     if (m_tls == Tls::Handshaking) {
         HandshakeFailed(text);
@@ -530,60 +483,49 @@ void InetSession::SocketError(const QPointer<QTcpSocket> &socket)
 
 void InetSession::SocketDisconnected(const QPointer<QTcpSocket> &socket)
 {
-    const SocketSlotScope scope;
     if (!socket || socket != m_socket)
         return;
+    const Step step(this, false);
     ConnectionEnded(QStringLiteral("The server closed the connection"));
 }
 
 void InetSession::ConnectionEnded(const QString &detail)
 {
-    // What the server said before it closed still counts (a 421, a QUIT
-    // reply, the end of a message).
     if (m_tls == Tls::Handshaking && m_state != ConnState::Disconnecting) {
         HandshakeFailed(detail);
         return;
     }
-    const Guard guard = MakeGuard();
-    DrainInput(true);
-    if (!guard.Holds())
-        return;
-    if (m_state == ConnState::Disconnecting) {
-        OnClosedWhileQuitting();
-        if (guard.Holds())
-            FinishDisconnect();
-        return;
-    }
-    Fail(InetError::ConnectionLost, QStringLiteral("Connection to %1 lost").arg(m_peerText),
-         QStringList{detail});
+    // What the server said before it closed still counts (a 421, a QUIT
+    // reply, the end of a message): the end follows once all of it is read.
+    m_pendingEnd = detail;
+    DrainInput();
+}
+
+void InetSession::EndConnection()
+{
+    const QString detail = std::exchange(m_pendingEnd, QString());
+    if (m_state == ConnState::Disconnecting)
+        FinishDisconnect();
+    else if (m_state != ConnState::Disconnected)
+        Fail(InetError::ConnectionLost, QStringLiteral("Connection to %1 lost").arg(m_peerText), QStringList{detail});
 }
 
 void InetSession::TimerFired()
 {
-    try {
-        // Silence is the server's only when it has nothing waiting for us and
-        // we are not the ones holding the transfer (a handler showing a
-        // modal box in the middle of our processing).
-        if (m_socket && m_socket->bytesAvailable() > 0) {
-            WaitForServer(true);
-            if (!m_inInput)
-                DrainInput();
-            return;
-        }
-        if (ClientHolding()) {
-            WaitForServer(true);
-            return;
-        }
-        if (m_state == ConnState::Disconnecting) {
-            FinishDisconnect(); // a server that never answers QUIT is simply left
-            return;
-        }
-        const InetError number = (m_state == ConnState::Resolving || (m_state == ConnState::Resolved && !m_connected))
-                                     ? InetError::ConnectFailed
-                                     : InetError::Timeout;
-        Fail(number, QStringLiteral("No answer from %1 within %2 seconds")
-                         .arg(m_peerText)
-                         .arg(m_timeoutMs / 1000));
-    } catch (...) {
+    const Step step(this, false);
+    // Silence is the server's only when it has nothing waiting for us: bytes
+    // held back while a handler runs (a modal box) are our delay, not its.
+    if ((m_socket && m_socket->bytesAvailable() > 0) || m_inputWaiting) {
+        WaitForServer(true);
+        DrainInput();
+        return;
     }
+    if (m_state == ConnState::Disconnecting) {
+        FinishDisconnect(); // a server that never answers QUIT is simply left
+        return;
+    }
+    const InetError number = (m_state == ConnState::Resolving || (m_state == ConnState::Resolved && !m_connected))
+                                 ? InetError::ConnectFailed
+                                 : InetError::Timeout;
+    Fail(number, QStringLiteral("No answer from %1 within %2 seconds").arg(m_peerText).arg(m_timeoutMs / 1000));
 }

@@ -12,35 +12,59 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <deque>
+#include <functional>
+
 class QSslSocket;
 class QTcpSocket;
 
-// What an engine tells its control. The control turns each call into one of
-// its events; a call may run a nested event loop and may call back into the
-// engine (Quit, a new document), so the engine is consistent before each
-// call and re-checks its session after it.
-class SessionEvents {
+// A failure as the control reports it: its number, a description (the
+// server's own words when it sent some) and the server's reply lines.
+struct SessionFailure {
+    InetError number;
+    QString description;
+    QStringList serverLines;
+};
+
+// What every engine tells its owner.
+class SessionListener {
 public:
-    virtual ~SessionEvents() = default;
+    virtual ~SessionListener() = default;
     virtual void SessionStateChanged(ConnState state) = 0;
-    virtual void SessionError(InetError number, const QString &description,
-                              const QStringList &serverLines) = 0;
+    virtual void SessionError(const SessionFailure &failure) = 0;
 };
 
 // The connection layer both engines share: RemoteHost parsing, the
 // asynchronous lookup (states 2 and 3), trying each address in turn, TLS
 // (from the first byte on the implicit-TLS port, or when the engine asks for
-// the upgrade), the silence timeout, and a receive buffer read with an offset.
+// the upgrade), the silence timeout, a receive buffer read with an offset,
+// and the outbox through which every event leaves.
+//
+// Events are posted while the engine works and raised only once the step
+// that posted them is complete: at the end of a call from the owner, or
+// from the event loop after a network or timer step (one server reply is
+// one step: what it set off is raised before the next is read). A handler
+// may then run a nested event loop, call back into the engine (Quit, a new
+// document) or have the owner deleted: the engine is consistent, and what a
+// handler starts is raised after the events already waiting, in order.
+// While events are being raised, received bytes wait in the socket, so that
+// a handler's modal box holds the server back instead of filling memory.
 class InetSession : public QObject {
     Q_OBJECT
 public:
     // On implicitTlsPort the connection is encrypted before the engine sees
     // a byte.
-    InetSession(SessionEvents *events, quint16 implicitTlsPort, QObject *parent = nullptr);
+    InetSession(SessionListener *listener, quint16 implicitTlsPort, QObject *parent = nullptr);
     ~InetSession() override;
 
+    // The state as the engine works with it, and as the owner has been told
+    // it so far: a handler that asks sees the session as the event it
+    // handles left it, not as later steps already waiting to be raised did.
     ConnState State() const { return m_state; }
+    ConnState ReportedState() const { return m_reportedState; }
     void SetTimeoutSeconds(int seconds);
+    // Events posted and not yet raised: the owner stays busy until they are.
+    bool EventsWaiting() const { return !m_outbox.empty(); }
 
     // Starts states 1, 2, 3 and the TCP connection to remoteHost: at its own
     // ":port" if it names one, else at defaultPort; explicitPort (above 0)
@@ -53,15 +77,26 @@ public:
     void Shutdown();
 
 protected:
-    // Identifies one session: every engine call that raises an event keeps a
-    // Guard and returns when it no longer holds (the engine was deleted, or
-    // the session ended or was replaced from inside the event).
-    struct Guard {
-        QPointer<InetSession> session;
-        quint64 generation;
-        bool Holds() const { return session && session->m_generation == generation; }
+    // Every way into the engine, from the owner or from the network, runs
+    // as one step: events it posts are raised when the outermost step ends.
+    class Step {
+    public:
+        explicit Step(InetSession *session, bool fromOwner = true);
+        ~Step();
+        Step(const Step &) = delete;
+        Step &operator=(const Step &) = delete;
+
+    private:
+        InetSession *m_session;
+        bool m_fromOwner;
     };
-    Guard MakeGuard() { return Guard{QPointer<InetSession>(this), m_generation}; }
+
+    // Queues an event for the owner (see above). Events of one piece of
+    // work may carry its tag, to be withdrawn when new work supersedes it.
+    void Post(std::function<void()> event, quint64 tag = 0);
+    void Withdraw(quint64 tag);
+    void PostState(ConnState state);
+    void PostError(InetError number, const QString &description, const QStringList &serverLines = {});
 
     // The connection is up (and encrypted on the implicit-TLS port); the
     // engine now waits for the greeting.
@@ -69,32 +104,21 @@ protected:
     // The upgrade asked for by StartTls is done: everything learnt before it
     // is to be forgotten.
     virtual void OnEncrypted() {}
-    // New bytes are at InputData(); consume them with Consume().
+    // Bytes are at InputData(): consume what makes a complete reply, and
+    // stop after a reply that posted events (or when more bytes are needed).
     virtual void OnInput() = 0;
     // The socket took bytes off its write buffer.
     virtual void OnWritten() {}
-    // A failure or an abort ends the session: forget any running work and
-    // say whether a document was running (its end is then raised).
-    virtual bool TakeRunningWork() { return false; }
-    // Raises the end of the document that TakeRunningWork reported.
-    virtual void RaiseWorkAborted() {}
-    // What a document ended by Quit did not do, for its TransferAborted error.
-    virtual QString AbortedWorkText() const { return QStringLiteral("The transfer was abandoned before its end"); }
+    // The session ends (a failure, or Quit): running work is abandoned.
+    // `quitting`: by Quit, so the work's own TransferAborted error is due
+    // before its end event.
+    virtual void AbandonWork(bool quitting) = 0;
     // A new session starts: forget everything of the last one.
-    virtual void ResetSession() {}
-    // The client, not the server, is holding things up (an event handler
-    // runs a nested loop while the engine has more to send).
-    virtual bool ClientHolding() const { return false; }
-    // The server closed the connection (or it broke) while State() is
-    // Disconnecting: an orderly end.
-    virtual void OnClosedWhileQuitting() {}
+    virtual void ResetSession() = 0;
 
-    // Raises a state change; false when the session did not survive it.
-    bool RaiseState(ConnState state);
     // Ends the session after a failure: socket closed, state 6 internally,
-    // OnError, the end of a running document, then the state-6 event.
-    void Fail(InetError number, const QString &description,
-              const QStringList &serverLines = QStringList());
+    // then OnError, the end of running work and the state-6 event.
+    void Fail(InetError number, const QString &description, const QStringList &serverLines = {});
     // Closes the connection (after QUIT's reply, or at once) and raises
     // state 6.
     void FinishDisconnect();
@@ -103,9 +127,9 @@ protected:
     // closeAtOnce the connection closes without QUIT. True when the caller
     // should now send its QUIT and await the reply for at most QuitWaitMs.
     bool BeginQuit(bool closeAtOnce);
+    // A server that does not answer QUIT is not waited for long: the session
+    // is over either way.
     static constexpr int QuitWaitMs = 5000;
-    // Quit while the connection is still being made: 5, then 6.
-    void AbortConnecting();
 
     // The server agreed to STARTTLS / STLS: the handshake starts now. Bytes
     // the server sent after its reply are dropped unread, since they came
@@ -120,7 +144,6 @@ protected:
     qint64 BytesToWrite() const;
     // The silence timer runs while the engine waits for the server.
     void WaitForServer(bool waiting, int milliseconds = -1);
-    bool WaitingForServer() const { return m_timer.isActive(); }
 
     QByteArrayView InputData() const;
     void Consume(qsizetype count);
@@ -128,9 +151,9 @@ protected:
     QHostAddress LocalAddress() const;
     QString PeerText() const { return m_peerText; }
 
-    SessionEvents *m_events;
+    SessionListener *m_listener;
     ConnState m_state = ConnState::Disconnected;
-    quint64 m_generation = 0;
+    ConnState m_reportedState = ConnState::Disconnected;
 
 private slots:
     void HostLookedUp(const QHostInfo &info);
@@ -145,14 +168,17 @@ private slots:
     void TimerFired();
 
 private:
+    void Deliver();
+    void ScheduleDelivery();
     void TryNextAddress();
     void DropSocket();
-    // Reads and processes what the socket holds. Unless `all` is set, a
-    // pass ends after a short time slice and the rest follows from the event
-    // loop, so a fast server cannot freeze the window for a whole message.
-    void DrainInput(bool all = false);
+    // Reads and processes what the socket holds, one step at a time and a
+    // short time slice at a time (the rest follows from the event loop), so
+    // a fast server cannot freeze the window for a whole message.
+    void DrainInput();
     void ScheduleDrain();
     void ConnectionEnded(const QString &detail);
+    void EndConnection();
     void HandshakeFailed(const QString &detail);
 
     enum class Tls { Off, Handshaking, On };
@@ -173,7 +199,16 @@ private:
     QString m_peerText;
     QByteArray m_in;
     qsizetype m_inPos = 0;
-    bool m_inInput = false;
-    bool m_inputAgain = false;
+
+    struct Posted {
+        std::function<void()> raise;
+        quint64 tag;
+    };
+    std::deque<Posted> m_outbox;
+    int m_stepDepth = 0;
+    bool m_delivering = false;
+    bool m_deliveryScheduled = false;
+    bool m_inputWaiting = false; // bytes came while events were being raised
+    QString m_pendingEnd;        // the connection ended; why, once its input is read
     bool m_drainScheduled = false;
 };

@@ -140,39 +140,25 @@ void RetrDecoder::LineEnd()
         return;
     }
     m_headerBytes += m_line.size() + 2;
-    if (m_line.isEmpty()) { // the blank line between header and body
+    switch (m_reader.Take(m_line)) {
+    case mime::HeaderReader::Line::Field:
+        break;
+    case mime::HeaderReader::Line::Blank: // between header and body
         EndHeaders();
-        return;
-    }
-    const char first = m_line.at(0);
-    if ((first == ' ' || first == '\t') && !m_headers.isEmpty()) {
-        // RFC 5322 2.2.3: unfolding removes the line break only.
-        m_headers.last().second += m_line;
-        m_headers.last().second = m_headers.last().second.trimmed();
-        m_line.clear();
-        return;
-    }
-    const qsizetype colon = m_line.indexOf(':');
-    bool isHeader = colon > 0;
-    for (qsizetype k = 0; isHeader && k < colon; ++k) {
-        const unsigned char c = static_cast<unsigned char>(m_line[k]);
-        isHeader = c > 32 && c < 127;
-    }
-    if (!isHeader) {
-        // A message without a header block: this line already is body.
+        break;
+    case mime::HeaderReader::Line::NotAField: // no header block: this line already is body
         EndHeaders();
         m_body.append(m_line);
         m_body.append("\r\n", 2);
-        m_line.clear();
-        return;
+        break;
     }
-    m_headers.append({m_line.left(colon), m_line.mid(colon + 1).trimmed()});
     m_line.clear();
 }
 
 void RetrDecoder::EndHeaders()
 {
     m_inHeaders = false;
+    m_headers = m_reader.TakeFields();
 }
 
 void RetrDecoder::Finish()

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QPair>
 
+#include "mime/mimeheaders.h"
+
 namespace pop {
 
 // RFC 1939 3 allows 512 octets for a status line; we accept eight times that
@@ -25,13 +27,13 @@ enum class ParseResult { Complete, NeedMore, Invalid };
 // Complete, *consumed is the number of bytes it took.
 ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *consumed, QByteArray *error);
 
-using RawHeader = QPair<QByteArray, QByteArray>;
+using RawHeader = mime::HeaderField;
 
 // Decodes the multi-line answer to RETR as it streams in: finds the
-// terminating ".CRLF" (also across reads), removes the stuffed dots, splits
-// the header block (folded lines unfolded into one value) from the body, and
-// gives the body with CRLF line ends. Bare-LF line ends from a careless
-// server are accepted and turned into CRLF.
+// terminating ".CRLF" (also across reads), removes the stuffed dots, reads
+// the header block (mime::HeaderReader) and gives the body as it was sent,
+// with CRLF line ends: the form MIME decoding reads. Bare-LF line ends from
+// a careless server are accepted and turned into CRLF.
 class RetrDecoder {
 public:
     // Takes bytes up to and including the terminating line; returns how
@@ -57,6 +59,7 @@ private:
     bool m_inHeaders = true;
     qsizetype m_headerBytes = 0;
     QByteArray m_line;
+    mime::HeaderReader m_reader;
     QList<RawHeader> m_headers;
     QByteArray m_body;
 };

@@ -1,68 +1,65 @@
 #pragma once
 #include "net/inetsession.h"
-#include "popcapa.h"
-#include "popreply.h"
+#include "poptransaction.h"
 
+#include <memory>
 
-class PopEvents : public SessionEvents {
+// What the POP engine tells its owner, besides states and errors.
+class PopListener : public virtual SessionListener {
 public:
-    virtual void PopProtocolStateChanged(short state) = 0;
-    // One step of a retrieved document: at Headers the header list is
-    // complete; at Data, body holds the next octets of the body (CRLF line
-    // ends, dots unstuffed), which the control turns into text.
-    virtual void PopDocProgress(DocState state, qint64 transferred, const QList<pop::RawHeader> &headers,
-                                const QByteArray &body) = 0;
-    virtual void PopMessageCount(qint32 count) = 0;
+    virtual void ProtocolStateChanged(PopProtocolState state) = 0;
+    virtual void MessageCount(qint32 count) = 0;
+    virtual void DocProgress(const pop::DocEvent &event) = 0;
 };
 
-// The POP3 engine (RFC 1939): greeting, CAPA and STLS when offered (RFC
-// 2449, 2595), USER/PASS, STAT, RETR streamed in chunks, QUIT. It never
-// deletes a message.
-class PopSession : public InetSession {
+// The POP3 engine (RFC 1939): the handshake, the login with its STAT, one
+// retrieval at a time, QUIT. It never deletes a message. It routes each
+// reply to the step that awaits it and turns the outcomes into events.
+class PopSession : public InetSession, private pop::Link {
     Q_OBJECT
 public:
-    explicit PopSession(PopEvents *events, QObject *parent = nullptr);
+    explicit PopSession(PopListener *listener, QObject *parent = nullptr);
     ~PopSession() override;
 
-    short ProtocolState() const { return m_protocolState; }
-    bool Busy() const { return m_busy; }
+    // As the engine works with it, and as the owner has been told it.
+    PopProtocolState ProtocolState() const { return m_protocolState; }
+    PopProtocolState ReportedProtocolState() const { return m_reportedProtocolState; }
+    bool Busy() const { return m_login || m_retrieval; }
 
     // The caller has checked state 4, protocol state 1 and not busy.
     void Authenticate(const QByteArray &user, const QByteArray &password);
     // The caller has checked state 4, protocol state 2 and not busy.
-    void Retrieve(int number);
+    // decodeMime: the message as a person reads it, else its source.
+    void Retrieve(int number, bool decodeMime);
     void Quit();
 
 protected:
     void OnConnected() override;
     void OnEncrypted() override;
     void OnInput() override;
-    bool TakeRunningWork() override;
-    void RaiseWorkAborted() override;
-    QString AbortedWorkText() const override;
+    void AbandonWork(bool quitting) override;
     void ResetSession() override;
 
 private:
-    // What the engine waits for, named after the reply it expects.
-    enum class Wait { GreetingOk, CapaOk, CapaLines, StlsOk, UserOk, PassOk, StatOk, RetrOk, RetrLines, QuitOk, Ignored };
+    // pop::Link
+    void Send(const QByteArray &command, pop::Await await) override;
+    void ExpectLines(pop::Await await) override;
+    void Document(const pop::DocEvent &event) override;
 
-    void Send(const QByteArray &command, Wait wait);
-    void HandleStatus(const pop::StatusLine &line);
-    void ReadCapabilities();
-    void SessionOpened();
-    void DeliverRetrieved();
-    void EndRetrieval(bool failed, InetError number = InetError::RetrieveFailed,
-                      const QString &description = QString(), const QStringList &lines = {});
-    void RefuseLogin(const pop::StatusLine &line);
+    void OnStatus(const pop::StatusLine &line);
+    void OnLines(pop::Await await);
+    void Act(const pop::Outcome &outcome);
+    void EndRetrieval();
+    void PostProtocolState(PopProtocolState state);
+    void QuitNow();
+    PopListener *Listener() const { return m_owner; }
 
-    QList<Wait> m_expected;
-    short m_protocolState = 0;
-    bool m_busy = false;
-    bool m_retrieving = false;
-    int m_retrNumber = 0;
-    pop::RetrDecoder m_decoder;
-    bool m_headersRaised = false;
-    qint64 m_transferred = 0;
-    QByteArray m_pendingPassword;
-    pop::CapaList m_capabilities;
+    PopListener *m_owner;
+    QList<pop::Await> m_awaiting;
+    PopProtocolState m_protocolState = PopProtocolState::None;
+    PopProtocolState m_reportedProtocolState = PopProtocolState::None;
+    pop::Handshake m_handshake{*this};
+    std::unique_ptr<pop::Login> m_login;
+    std::unique_ptr<pop::Retrieval> m_retrieval;
+    quint64 m_retrievals = 0; // tags the events of each retrieval
 };

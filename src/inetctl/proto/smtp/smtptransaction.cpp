@@ -1,0 +1,283 @@
+#include "smtptransaction.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+namespace smtp {
+
+namespace {
+// Body octets read (from memory or disk) per step: big enough for a few
+// system calls per megabyte, small enough that memory stays flat for any
+// file size.
+constexpr qsizetype kBodyChunk = 256 * 1024;
+// Back-pressure: no more is produced while the socket holds this much
+// unsent, so a slow server never makes the client buffer the file.
+constexpr qint64 kWriteHighWater = 1024 * 1024;
+// The encoding scan reads bigger pieces: it runs before anything is sent,
+// so fewer system calls there shorten the whole transfer.
+constexpr qsizetype kScanChunk = 1024 * 1024;
+
+QString TextOr(const Reply &reply, const QString &fallback)
+{
+    const QString text = reply.Text();
+    return text.isEmpty() ? fallback : text;
+}
+} // namespace
+
+// ---- the handshake ----------------------------------------------------------
+
+bool Handshake::Offers(QByteArrayView keyword) const
+{
+    return m_extensions.contains(keyword);
+}
+
+void Handshake::Encrypted()
+{
+    m_extensions.clear();
+    m_link.Send("EHLO " + m_helloName, Await::Ehlo250);
+}
+
+Outcome Handshake::OnGreeting220(const Reply &reply)
+{
+    // The welcome; anything else means the server will not take mail from us.
+    if (reply.code != 220)
+        return Outcome::Failed(Outcome::Broken, InetError::GreetingRefused,
+                               TextOr(reply, QStringLiteral("The server refused the session")), reply.RawLines());
+    m_link.Send("EHLO " + m_helloName, Await::Ehlo250);
+    return {};
+}
+
+Outcome Handshake::OnEhlo250(const Reply &reply, bool encrypted)
+{
+    // The extensions list; a server that does not know EHLO gets HELO.
+    if (reply.Class() != 2) {
+        m_link.Send("HELO " + m_helloName, Await::Helo250);
+        return {};
+    }
+    m_extensions.clear();
+    for (qsizetype i = 1; i < reply.lines.size(); ++i)
+        m_extensions.append(reply.lines[i].trimmed().split(' ').value(0).toUpper());
+    // Offered encryption is always taken, before anything else is said;
+    // once encrypted, the offer is not taken again.
+    if (!encrypted && Offers("STARTTLS")) {
+        m_link.Send("STARTTLS", Await::StartTls220);
+        return {};
+    }
+    return Outcome::Of(Outcome::Ready);
+}
+
+Outcome Handshake::OnHelo250(const Reply &reply)
+{
+    // The old greeting, our last chance to open the session.
+    if (reply.Class() != 2)
+        return Outcome::Failed(Outcome::Broken, InetError::HelloRefused,
+                               TextOr(reply, QStringLiteral("The server refused HELO")), reply.RawLines());
+    return Outcome::Of(Outcome::Ready);
+}
+
+Outcome Handshake::OnStartTls220(const Reply &reply)
+{
+    // Ready to start TLS. A refusal after the offer ends the session: going
+    // on in clear would let anyone on the path strip encryption.
+    if (reply.code != 220) {
+        const QString text = reply.Text();
+        return Outcome::Failed(Outcome::Broken, InetError::TlsFailed,
+                               QStringLiteral("The server offered STARTTLS but refused it%1")
+                                   .arg(text.isEmpty() ? QString() : QStringLiteral(": ") + text),
+                               reply.RawLines());
+    }
+    return Outcome::Of(Outcome::StartTls);
+}
+
+// ---- one document -----------------------------------------------------------
+
+Transaction::Transaction(Link &link, Document document) : m_link(link), m_document(std::move(document)) {}
+
+Transaction::~Transaction() = default;
+
+Outcome Transaction::Prepare()
+{
+    // Learn what the body holds before the first header goes out: the
+    // headers must name the encoding that the body will need.
+    BodyScan scan;
+    if (m_document.fromFile) {
+        const QString &name = m_document.fileName;
+        if (name.trimmed().isEmpty())
+            return Outcome::Failed(Outcome::Refused, InetError::FileError, QStringLiteral("No file name given"));
+        m_file.setFileName(name);
+        const bool folder = QFileInfo(name).isDir();
+        if (folder || !m_file.open(QIODevice::ReadOnly))
+            return Outcome::Failed(Outcome::Refused, InetError::FileError,
+                                   QStringLiteral("Cannot open file \"%1\": %2")
+                                       .arg(name, folder ? QStringLiteral("it is a folder") : m_file.errorString()));
+        QByteArray buffer(kScanChunk, Qt::Uninitialized);
+        for (qint64 got; (got = m_file.read(buffer.data(), buffer.size())) != 0;) {
+            if (got < 0)
+                return Outcome::Failed(Outcome::Refused, InetError::FileError,
+                                       QStringLiteral("Cannot read file \"%1\": %2").arg(name, m_file.errorString()));
+            scan.Feed(QByteArrayView(buffer.constData(), got));
+        }
+        m_file.seek(0);
+    } else {
+        scan.Feed(m_document.text);
+    }
+    m_total = scan.Size();
+    m_encoding = scan.Choose(m_link.Offers("8BITMIME"));
+    m_envelope = BuildEnvelope(m_document.headers, m_encoding, scan.Charset(), QDateTime::currentDateTime());
+    if (!m_envelope.ok)
+        return Outcome::Failed(Outcome::Refused, m_envelope.headerError ? InetError::BadHeader : InetError::BadAddress,
+                               m_envelope.error);
+    return {};
+}
+
+void Transaction::Start()
+{
+    m_phase = Phase::Envelope;
+    QByteArray mail = "MAIL FROM:<" + m_envelope.sender.toLatin1() + '>';
+    if (m_encoding == BodyEncoding::EightBit)
+        mail += " BODY=8BITMIME";
+    m_link.Send(mail, Await::Mail250);
+    m_outstanding = 1;
+    // RFC 2920: with PIPELINING the recipients follow at once; DATA waits
+    // for their replies, so that a refused recipient never leaves us inside
+    // a DATA we cannot take back.
+    while (m_link.Offers("PIPELINING") && m_nextRecipient < m_envelope.recipients.size()) {
+        m_link.Send("RCPT TO:<" + m_envelope.recipients[m_nextRecipient++].toLatin1() + '>', Await::Rcpt250);
+        ++m_outstanding;
+    }
+}
+
+void Transaction::NoteRefusal(InetError number, const Reply &reply, const QString &fallback)
+{
+    if (!m_refusal)
+        m_refusal = Outcome::Failed(Outcome::Refused, number, TextOr(reply, fallback), reply.RawLines(), true);
+}
+
+Outcome Transaction::OnMail250(const Reply &reply)
+{
+    // The sender; a refusal ends the transaction once its replies are in.
+    if (reply.Class() != 2)
+        NoteRefusal(InetError::SenderRefused, reply, QStringLiteral("Sender <%1> refused").arg(m_envelope.sender));
+    return EnvelopeReplied();
+}
+
+Outcome Transaction::OnRcpt250(const Reply &reply)
+{
+    // One recipient. We never send to part of the list: one refusal stops
+    // the whole document, so that nobody gets it behind the user's back
+    // while the user is told it failed.
+    const QString address = m_envelope.recipients.value(m_repliedRecipients++);
+    if (reply.code != 250 && reply.code != 251)
+        NoteRefusal(InetError::RecipientRefused, reply, QStringLiteral("Recipient <%1> refused").arg(address));
+    return EnvelopeReplied();
+}
+
+Outcome Transaction::EnvelopeReplied()
+{
+    --m_outstanding;
+    if (!m_refusal && m_nextRecipient < m_envelope.recipients.size()) {
+        // Without PIPELINING, one recipient after the other.
+        m_link.Send("RCPT TO:<" + m_envelope.recipients[m_nextRecipient++].toLatin1() + '>', Await::Rcpt250);
+        ++m_outstanding;
+    }
+    if (m_outstanding > 0)
+        return {};
+    if (m_refusal)
+        return *m_refusal;
+    m_link.Send("DATA", Await::Data354);
+    return {};
+}
+
+Outcome Transaction::OnData354(const Reply &reply)
+{
+    // Go ahead for the message text.
+    if (reply.code != 354)
+        return Outcome::Failed(Outcome::Refused, InetError::DataRefused,
+                               TextOr(reply, QStringLiteral("The server refused DATA")), reply.RawLines(), true);
+    m_phase = Phase::Body;
+    m_link.Progress(DocState::Headers, m_total, 0);
+    return Pump();
+}
+
+Outcome Transaction::OnDataEnd250(const Reply &reply)
+{
+    // The server has taken responsibility for the message, or refused it;
+    // either way the transaction is over and the session is usable.
+    if (reply.Class() != 2)
+        return Outcome::Failed(Outcome::Refused, InetError::MessageRefused,
+                               TextOr(reply, QStringLiteral("The server refused the message")), reply.RawLines());
+    return Outcome::Of(Outcome::Sent);
+}
+
+bool Transaction::ReadBodyChunk(QByteArray *chunk, QString *error)
+{
+    if (!m_document.fromFile) {
+        *chunk = m_document.text.mid(m_textPos, kBodyChunk);
+        m_textPos += chunk->size();
+        return true;
+    }
+    chunk->resize(kBodyChunk);
+    const qint64 got = m_file.read(chunk->data(), kBodyChunk);
+    if (got < 0) {
+        *error = QStringLiteral("Cannot read file \"%1\": %2").arg(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    chunk->resize(got);
+    return true;
+}
+
+QByteArray Transaction::Encoded(QByteArrayView chunk)
+{
+    QByteArray out;
+    if (m_encoding != BodyEncoding::QuotedPrintable) {
+        m_stuffer.Feed(chunk, out);
+        return out;
+    }
+    QByteArray encoded;
+    m_qp.Feed(chunk, encoded);
+    m_stuffer.Feed(encoded, out);
+    return out;
+}
+
+Outcome Transaction::Pump()
+{
+    if (m_phase != Phase::Body)
+        return {};
+    if (!m_headersWritten) {
+        QByteArray out;
+        m_stuffer.Feed(m_envelope.headers, out);
+        m_link.Write(out);
+        m_headersWritten = true;
+    }
+    while (m_link.Backlog() < kWriteHighWater) {
+        QByteArray chunk;
+        QString error;
+        // Half a message is on the wire: only closing the connection makes
+        // the server drop it.
+        if (!ReadBodyChunk(&chunk, &error))
+            return Outcome::Failed(Outcome::Broken, InetError::FileError, error);
+        if (chunk.isEmpty()) {
+            QByteArray out;
+            if (m_encoding == BodyEncoding::QuotedPrintable) {
+                QByteArray tail;
+                m_qp.Finish(tail);
+                m_stuffer.Feed(tail, out);
+            }
+            m_stuffer.Finish(out);
+            m_link.Write(out);
+            m_file.close();
+            m_phase = Phase::Verdict;
+            m_link.Expect(Await::DataEnd250);
+            if (!m_dataRaised) // an empty body still has its data phase
+                m_link.Progress(DocState::Data, m_total, m_transferred);
+            return {};
+        }
+        m_link.Write(Encoded(chunk));
+        m_transferred += chunk.size();
+        m_dataRaised = true;
+        m_link.Progress(DocState::Data, m_total, m_transferred);
+    }
+    return {};
+}
+
+} // namespace smtp
