@@ -38,7 +38,8 @@ void InitApplication(QApplication &app)
     // A control's event handler that throws, outside the window's own guard,
     // is shown like any other escaping error.
     TInternetControl::SetHandlerErrorSink(ShowException);
-    // Tahoma's metrics are nearest the design's; Liberation Sans stands in
+    // Tahoma's 8-point metrics are nearest those the window was laid out
+    // with; Liberation Sans stands in
     // when it is missing.
     QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
     QFont font(QStringLiteral("Tahoma"));

@@ -21,15 +21,15 @@ TMailForm::TMailForm(QWidget *parent) : QWidget(parent)
 {
     InitArtwork();
     setupUi(this);
-    // Where the window was designed to open, not centred or cascaded.
+    // At 131, 46: not centred or cascaded.
     move(131, 46);
     udCurMessage->SetAssociate(eCurMessage);
     // Over whatever style the application has: nothing new to load.
     auto *maskStyle = new TMaskStyle;
     maskStyle->setParent(this);
     ePassword->setStyle(maskStyle);
-    // Our font's metrics differ a little from the design's: let each label
-    // fit its caption.
+    // Our font's metrics differ a little from those the window was laid out
+    // with: let each label fit its caption.
     for (TLabel *label : findChildren<TLabel *>())
         label->AdjustToCaption();
     for (QWidget *container : std::initializer_list<QWidget *>{this, SendPage, RecvPage, ConPage, Panel3})

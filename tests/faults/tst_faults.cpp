@@ -5,6 +5,7 @@
 #include "faultcases.h"
 #include "faulttable.h"
 #include "ineterrors.h"
+#include "controlevents.h"
 #include "scriptserver.h"
 #include "tpop.h"
 #include "tsmtp.h"
@@ -55,56 +56,6 @@ QString Shown(const QString &text)
     return shown;
 }
 
-// The control's events as the table shows them: progress repeats folded.
-struct Recorder {
-    QObject context; // the connections end with the recorder
-    QStringList events;
-    QList<short> errors;
-    QString body;
-
-    void Add(const QString &event)
-    {
-        if (event == QLatin1String("doc 3") && !events.isEmpty() && events.last() == event)
-            return;
-        events << event;
-    }
-    void Error(short number)
-    {
-        errors << number;
-        Add(QStringLiteral("error %1 %2").arg(number).arg(toString(InetError(number))));
-    }
-    void Watch(TInternetControl *control)
-    {
-        QObject::connect(control, &TInternetControl::OnStateChanged, &context,
-                         [this](short s) { Add(QStringLiteral("state %1").arg(s)); });
-        QObject::connect(control, &TInternetControl::OnError, &context,
-                         [this](short n, const QString &, bool &cancel) {
-                             Error(n);
-                             cancel = true;
-                         });
-    }
-    void Watch(TSMTP *smtp)
-    {
-        Watch(static_cast<TInternetControl *>(smtp));
-        QObject::connect(smtp, &TSMTP::OnDocInput, &context,
-                         [this](TDocInput *doc) { Add(QStringLiteral("doc %1").arg(doc->State())); });
-    }
-    void Watch(TPOP *pop)
-    {
-        Watch(static_cast<TInternetControl *>(pop));
-        QObject::connect(pop, &TPOP::OnProtocolStateChanged, &context,
-                         [this](short s) { Add(QStringLiteral("protocol %1").arg(s)); });
-        QObject::connect(pop, &TPOP::OnRefreshMessageCount, &context,
-                         [this](qint32 n) { Add(QStringLiteral("count %1").arg(n)); });
-        QObject::connect(pop, &TPOP::OnDocOutput, &context, [this](TDocOutput *doc) {
-            Add(QStringLiteral("doc %1").arg(doc->State()));
-            if (doc->State() == 3)
-                body += doc->GetData();
-        });
-    }
-    bool Saw(const QString &event) const { return events.contains(event); }
-};
-
 // The events from the call that reached the step on, without the routine
 // opening of a connection, then the commands sent after the fault.
 QString ClientText(const QStringList &events, const QStringList &sent)
@@ -123,7 +74,7 @@ QString ClientText(const QStringList &events, const QStringList &sent)
     return text.isEmpty() ? QStringLiteral("nothing") : text;
 }
 
-QStringList Judge(const Step &step, const Outcome &expected, const Recorder &rec, qsizetype mark, bool document,
+QStringList Judge(const Step &step, const Outcome &expected, const ControlEvents &rec, qsizetype mark, bool document,
                   bool rested, short state, bool busy)
 {
     QStringList problems;
@@ -182,8 +133,7 @@ void Send(TSMTP *smtp, const QString &file = QString())
 // Sends one short document on an open session, then quits; "" when it worked.
 QString SendAndQuit(TSMTP *smtp, ScriptServer *server)
 {
-    Recorder rec;
-    rec.Watch(smtp);
+    ControlEvents rec(smtp, true);
     Send(smtp);
     if (!WaitFor([&] { return rec.Saw("doc 5") && !smtp->Busy(); }, kRestMs))
         return QStringLiteral("the next document did not end");
@@ -200,8 +150,7 @@ QString SendAndQuit(TSMTP *smtp, ScriptServer *server)
 // Retrieves one message on an open session, then quits; "" when it worked.
 QString RetrieveAndQuit(TPOP *pop, short number)
 {
-    Recorder rec;
-    rec.Watch(pop);
+    ControlEvents rec(pop, true);
     pop->RetrieveMessage(number);
     if (!WaitFor([&] { return rec.Saw("doc 5") && !pop->Busy(); }, kRestMs))
         return QStringLiteral("the next message did not end");
@@ -264,8 +213,7 @@ void TestFaults::smtp()
     ScriptServer server(script);
     TSMTP smtp;
     smtp.SetTimeout(1);
-    Recorder rec;
-    rec.Watch(&smtp);
+    ControlEvents rec(&smtp, true);
     smtp.SetRemoteHost(server.Host());
     QStringList problems;
     qsizetype mark = 0;
@@ -357,8 +305,7 @@ void TestFaults::pop()
         if (s == 1)
             pop.Authenticate(std::nullopt, std::nullopt);
     });
-    Recorder rec;
-    rec.Watch(&pop);
+    ControlEvents rec(&pop, true);
     pop.SetRemoteHost(server.Host());
     QStringList problems;
     qsizetype mark = 0;
@@ -418,8 +365,7 @@ void TestFaults::pop()
             usable = QStringLiteral("connects again and retrieves");
             ScriptServer good(GoodPopSession());
             pop.SetRemoteHost(good.Host());
-            Recorder again;
-            again.Watch(&pop);
+            ControlEvents again(&pop, true);
             pop.Connect();
             failure = WaitFor([&] { return again.Saw("count 2"); }, kRestMs)
                           ? RetrieveAndQuit(&pop, 1)

@@ -51,6 +51,13 @@ Titles Read(QWidget *window)
     return {XProperty(window, "_NET_WM_NAME"), XProperty(window, "WM_NAME")};
 }
 
+// Forgets the events recorded so far (the recorder copies each one).
+void ClearAccessibilityEvents()
+{
+    qDeleteAll(QTestAccessibility::events());
+    QTestAccessibility::clearEvents();
+}
+
 // The titles of the first modal window that `action` opens.
 Titles ModalTitles(const std::function<void()> &action)
 {
@@ -76,6 +83,7 @@ private slots:
                  "no accessibility bus: run under tests/support/desktop-session.sh");
         QTestAccessibility::initialize();
     }
+    void cleanup() { ClearAccessibilityEvents(); }
 
     void titlesAreExactlyTheCaptions_data()
     {
@@ -145,7 +153,7 @@ private slots:
         QCOMPARE(int(iface->role()), role);
         QVERIFY(!iface->text(QAccessible::Description).isEmpty());
         for (const QString &text : texts) {
-            QTestAccessibility::clearEvents();
+            ClearAccessibilityEvents();
             if (auto *bar = qobject_cast<TStatusBar *>(widget))
                 bar->SetSimpleText(text);
             else

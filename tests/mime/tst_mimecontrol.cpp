@@ -2,6 +2,7 @@
 // multipart body reaches the handler, and what happens when the connection
 // ends or the handler starts another retrieval in the middle of it.
 #include "docobjects.h"
+#include "controlevents.h"
 #include "scriptserver.h"
 #include "tpop.h"
 
@@ -27,32 +28,17 @@ QByteArray Multipart(const QByteArray &text)
            + "--p\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nAAAA\r\n--p--\r\n";
 }
 
-struct Watch {
-    QStringList headers;
-    QStringList chunks;
-    QList<qint32> transferred;
-    QList<short> errors;
-    bool ended = false;
-    explicit Watch(TPOP *pop)
+// Logs in and retrieves message 1 once counted, recording what comes.
+struct Watch : ControlEvents {
+    explicit Watch(TPOP *pop) : ControlEvents(pop)
     {
         QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop, [pop](short s) {
             if (s == 1)
                 pop->Authenticate("alice", "pw");
         });
         QObject::connect(pop, &TPOP::OnRefreshMessageCount, pop, [pop](qint32) { pop->RetrieveMessage(1); });
-        QObject::connect(pop, &TPOP::OnError, pop,
-                         [this](short n, const QString &, bool &) { errors << n; });
-        QObject::connect(pop, &TPOP::OnDocOutput, pop, [this](TDocOutput *doc) {
-            if (doc->State() == 2)
-                for (qint32 i = 1; i <= doc->Headers().Count(); ++i)
-                    headers << doc->Headers().Item(i).Name() + ": " + doc->Headers().Item(i).Value();
-            if (doc->State() == 3) {
-                chunks << doc->GetData();
-                transferred << doc->BytesTransferred();
-            }
-            ended |= doc->State() == 5;
-        });
     }
+    bool Ended() const { return documentsEnded > 0; }
 };
 } // namespace
 
@@ -76,7 +62,7 @@ void TestMimeControl::heldMultipartArrivesInChunks()
     Watch watch(&pop);
     pop.SetRemoteHost(server.Host());
     pop.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Ended(), 10000);
     QVERIFY(watch.errors.isEmpty());
     QVERIFY(watch.headers.contains(QStringLiteral("Subject: Grüße")));
     // While the body is held the events only count bytes; then the text
@@ -91,7 +77,7 @@ void TestMimeControl::heldMultipartArrivesInChunks()
     }
     QCOMPARE(all, QString::fromUtf8(QByteArray(text).replace("\r\n", "\n").chopped(1))
                       + QStringLiteral("\n[Attachment: a.pdf, 3 bytes]\n"));
-    QCOMPARE(watch.transferred.last(), qint32(message.size() - message.indexOf("\r\n\r\n") - 4));
+    QCOMPARE(watch.transferredAt.last(), qint32(message.size() - message.indexOf("\r\n\r\n") - 4));
 }
 
 void TestMimeControl::cutConnectionShowsWhatCame()
@@ -106,7 +92,7 @@ void TestMimeControl::cutConnectionShowsWhatCame()
     Watch watch(&pop);
     pop.SetRemoteHost(server.Host());
     pop.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Ended(), 10000);
     QCOMPARE(watch.errors.size(), 1);
     QCOMPARE(watch.chunks.join(QString()), QStringLiteral("first part only\n"));
 }
@@ -130,7 +116,7 @@ void TestMimeControl::retrievalStartedFromAChunkEndsTheOldDelivery()
     });
     pop.SetRemoteHost(server.Host());
     pop.Connect();
-    QTRY_VERIFY_WITH_TIMEOUT(watch.ended, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Ended(), 10000);
     QCOMPARE(textChunks, 3);
     QCOMPARE(watch.chunks, QStringList{QStringLiteral("second body\n")});
     QVERIFY(watch.headers.endsWith(QStringLiteral("Subject: second")));

@@ -2,6 +2,7 @@
 // produce on demand, one transcript per row.
 #include "docobjects.h"
 #include "eoleexception.h"
+#include "controlevents.h"
 #include "scriptserver.h"
 #include "tpop.h"
 
@@ -11,46 +12,7 @@ namespace {
 const QStringList kLogin{"S:+OK ready", "C:USER alice", "S:+OK", "C:PASS alice-pw", "S:+OK logged in", "C:STAT",
                          "S:+OK 2 300"};
 
-struct Watch {
-    QStringList events;
-    QList<short> errors;
-    QString lastDescription;
-    short protocolAtError = -1;
-    QStringList headers;
-    QString body;
-    QList<qint32> counts;
-    qint32 transferred = -1;
 
-    explicit Watch(TPOP *pop)
-    {
-        QObject::connect(pop, &TPOP::OnStateChanged, pop, [this](short s) { events << QStringLiteral("state %1").arg(s); });
-        QObject::connect(pop, &TPOP::OnProtocolStateChanged, pop,
-                         [this](short s) { events << QStringLiteral("protocol %1").arg(s); });
-        QObject::connect(pop, &TPOP::OnError, pop,
-                         [this, pop](short n, const QString &d, bool &) {
-                             events << QStringLiteral("error %1").arg(n);
-                             errors << n;
-                             lastDescription = d;
-                             protocolAtError = pop->ProtocolState();
-                         });
-        QObject::connect(pop, &TPOP::OnRefreshMessageCount, pop, [this](qint32 n) {
-            events << QStringLiteral("count %1").arg(n);
-            counts << n;
-        });
-        QObject::connect(pop, &TPOP::OnDocOutput, pop, [this](TDocOutput *doc) {
-            if (events.isEmpty() || events.last() != QStringLiteral("doc %1").arg(doc->State()))
-                events << QStringLiteral("doc %1").arg(doc->State());
-            if (doc->State() == 2)
-                for (qint32 i = 1; i <= doc->Headers().Count(); ++i)
-                    headers << doc->Headers().Item(i).Name() + ": "
-                                   + doc->Headers().Item(i).Value();
-            if (doc->State() == 3)
-                body += doc->GetData();
-            transferred = doc->BytesTransferred();
-        });
-    }
-    bool Saw(const QString &e) const { return events.contains(e); }
-};
 
 void Login(TPOP *pop, ScriptServer *server)
 {
@@ -82,7 +44,7 @@ void TestPopScripted::loginAndCount()
     ScriptServer server(kLogin + QStringList{"C:QUIT", "S:+OK bye", "X"});
     TPOP pop;
     QCOMPARE(pop.RemotePort(), 110);
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     Login(&pop, &server);
     QTRY_VERIFY(!watch.counts.isEmpty());
     QCOMPARE(watch.events, (QStringList{"state 1", "state 2", "state 3", "state 4", "protocol 1", "protocol 2",
@@ -100,12 +62,12 @@ void TestPopScripted::refusedPasswordErrsInAuthorizationThenQuits()
     ScriptServer server(
         {"S:+OK ready", "C:USER alice", "S:+OK", "C:PASS", "S:-ERR [AUTH] Authentication failed.", "C:QUIT", "S:+OK", "X"});
     TPOP pop;
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     Login(&pop, &server);
     QTRY_COMPARE(pop.State(), short(6));
     QCOMPARE(watch.errors, QList<short>{1020});
     QCOMPARE(watch.protocolAtError, short(1));
-    QCOMPARE(watch.lastDescription, QStringLiteral("[AUTH] Authentication failed."));
+    QCOMPARE(watch.description, QStringLiteral("[AUTH] Authentication failed."));
     QVERIFY(EndsWith(watch.events, QStringList{"error 1020", "state 5", "state 6"}));
     QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
 }
@@ -150,7 +112,7 @@ void TestPopScripted::retrievals()
     ScriptServer server(kLogin + retr);
     TPOP pop;
     pop.SetTimeout(1);
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) { pop.RetrieveMessage(1); });
     Login(&pop, &server);
     QTRY_VERIFY_WITH_TIMEOUT(watch.Saw("doc 5") && pop.State() == finalState, 5000);
@@ -191,12 +153,12 @@ void TestPopScripted::sessions()
     ScriptServer server(script);
     TPOP pop;
     pop.SetTimeout(1);
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     Login(&pop, &server);
     QTRY_VERIFY_WITH_TIMEOUT(!watch.errors.isEmpty(), 5000);
     QTest::qWait(50);
     QCOMPARE(watch.errors, QList<short>{short(error)});
-    QVERIFY(!watch.lastDescription.isEmpty());
+    QVERIFY(!watch.description.isEmpty());
     QVERIFY(!pop.Busy());
     if (error != 1021) {
         QCOMPARE(pop.State(), short(6));
@@ -211,7 +173,7 @@ void TestPopScripted::retrieveWhileBusyOrLoggedOutThrows()
     TPOP pop;
     QVERIFY_THROWS_EXCEPTION(EOleException, pop.RetrieveMessage(1));
     ScriptServer server(kLogin + QStringList{"C:RETR 1", "Z"});
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     Login(&pop, &server);
     QTRY_VERIFY(!watch.counts.isEmpty());
     pop.RetrieveMessage(1);

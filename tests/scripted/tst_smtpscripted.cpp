@@ -2,6 +2,7 @@
 // real server will not on demand: every row plays one transcript.
 #include "docobjects.h"
 #include "eoleexception.h"
+#include "controlevents.h"
 #include "scriptserver.h"
 #include "tpop.h"
 #include "tsmtp.h"
@@ -13,34 +14,7 @@ namespace {
 const QStringList kHello{"S:220 test ESMTP", "C:EHLO", "S:250-test\r\n250-PIPELINING\r\n250 8BITMIME"};
 const QStringList kHelloNoPipelining{"S:220 test ESMTP", "C:EHLO", "S:250-test\r\n250 8BITMIME"};
 
-struct Watch {
-    QStringList events;
-    QList<short> errors;
-    QString lastDescription;
-    QStringList lastLines;
-    qint32 lastTransferred = -1;
 
-    explicit Watch(TSMTP *smtp)
-    {
-        QObject::connect(smtp, &TSMTP::OnStateChanged, smtp, [this](short s) { events << QStringLiteral("state %1").arg(s); });
-        QObject::connect(smtp, &TSMTP::OnError, smtp,
-                         [this, smtp](short n, const QString &d, bool &cancel) {
-                             events << QStringLiteral("error %1").arg(n);
-                             errors << n;
-                             lastDescription = d;
-                             lastLines.clear();
-                             for (qint32 i = 1; i <= smtp->Errors().Count(); ++i)
-                                 lastLines << smtp->Errors().Item(i).Description();
-                             cancel = true;
-                         });
-        QObject::connect(smtp, &TSMTP::OnDocInput, smtp, [this](TDocInput *doc) {
-            if (events.isEmpty() || events.last() != QStringLiteral("doc %1").arg(doc->State()))
-                events << QStringLiteral("doc %1").arg(doc->State());
-            lastTransferred = doc->BytesTransferred();
-        });
-    }
-    bool Saw(const QString &event) const { return events.contains(event); }
-};
 
 void SetHeaders(TSMTP *smtp, const QString &to = QStringLiteral("a@x.test"))
 {
@@ -118,7 +92,7 @@ void TestSmtpScripted::sessions()
     ScriptServer server(script);
     TSMTP smtp;
     smtp.SetTimeout(1);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_VERIFY_WITH_TIMEOUT(smtp.State() == finalState && (error == 0 || !watch.errors.isEmpty()), 5000);
@@ -128,7 +102,7 @@ void TestSmtpScripted::sessions()
     QCOMPARE(watch.events.mid(0, 3), (QStringList{"state 1", "state 2", "state 3"}));
     QCOMPARE(watch.events.last(), QStringLiteral("state %1").arg(finalState));
     if (error)
-        QVERIFY(!watch.lastDescription.isEmpty());
+        QVERIFY(!watch.description.isEmpty());
     QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
 }
 
@@ -180,7 +154,7 @@ void TestSmtpScripted::documents()
     ScriptServer server(kHello + transaction);
     TSMTP smtp;
     smtp.SetTimeout(1);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -202,14 +176,14 @@ void TestSmtpScripted::documents()
     if (error) {
         QVERIFY(watch.events.indexOf(QStringLiteral("error %1").arg(error)) < watch.events.indexOf("doc 5"));
         if (!serverText.isEmpty()) {
-            QCOMPARE(watch.lastDescription, serverText);
-            QVERIFY(!watch.lastLines.isEmpty());
+            QCOMPARE(watch.description, serverText);
+            QVERIFY(!watch.errorLines.isEmpty());
         }
     } else {
         QVERIFY(watch.events.contains("doc 2") && watch.events.contains("doc 3"));
         QVERIFY(server.Data().contains("\r\nSubject: test\r\n"));
         QVERIFY(server.Data().endsWith("\r\n\r\nhello\r\n..\r\n"));
-        QCOMPARE(watch.lastTransferred, 10);
+        QCOMPARE(watch.transferred, 10);
     }
     QTRY_VERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
 }
@@ -221,7 +195,7 @@ void TestSmtpScripted::connectingToAClosedPortIs1003()
     const quint16 port = probe.serverPort();
     probe.close();
     TSMTP smtp;
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(QStringLiteral("127.0.0.1:%1").arg(port));
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(6));
@@ -231,13 +205,13 @@ void TestSmtpScripted::connectingToAClosedPortIs1003()
 void TestSmtpScripted::unknownHostIs1003()
 {
     TSMTP smtp;
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost("no-such-host.invalid");
     smtp.Connect();
     QTRY_COMPARE_WITH_TIMEOUT(smtp.State(), short(6), 10000);
     QCOMPARE(watch.errors, QList<short>{1003});
 
-    Watch empty(&smtp); // an empty host (cleared server field) fails the same way
+    ControlEvents empty(&smtp); // an empty host (cleared server field) fails the same way
     smtp.SetRemoteHost(QString());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(6));
@@ -315,7 +289,7 @@ void TestSmtpScripted::sessionStaysUsableAfterARefusedRecipient()
                                              "S:250 queued", "C:QUIT", "S:221 bye", "X"});
     TSMTP smtp;
     smtp.SetTimeout(2);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     // The next document starts from inside the failed one's end, as soon
     // as Busy is false.
     bool second = false;
@@ -349,7 +323,7 @@ void TestSmtpScripted::withoutPipeliningCommandsGoOneByOne()
                                       "S:250 ok", "C:DATA", "S:354 go", "D", "S:250 ok"});
     TSMTP smtp;
     smtp.SetTimeout(2);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -364,7 +338,7 @@ void TestSmtpScripted::emptyFileNameIsAnErrorNotACrash()
 {
     ScriptServer server(kHello);
     TSMTP smtp;
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -373,10 +347,10 @@ void TestSmtpScripted::emptyFileNameIsAnErrorNotACrash()
     smtp.SendDoc(smtp.DocInput()->Headers(), std::nullopt, smtp.DocInput()->FileName());
     QTRY_VERIFY(watch.Saw("doc 5"));
     QCOMPARE(watch.errors, QList<short>{1018});
-    QCOMPARE(watch.lastDescription, QStringLiteral("No file name given"));
+    QCOMPARE(watch.description, QStringLiteral("No file name given"));
     QVERIFY(!smtp.Busy());
 
-    Watch missing(&smtp); // a file that is not there
+    ControlEvents missing(&smtp); // a file that is not there
     smtp.SendDoc(smtp.DocInput()->Headers(), std::nullopt, "/nonexistent/file.txt");
     QTRY_VERIFY(missing.Saw("doc 5"));
     QCOMPARE(missing.errors, QList<short>{1018});
@@ -388,7 +362,7 @@ void TestSmtpScripted::headerWithLineBreakIsRefusedBeforeAnythingIsSent()
 {
     ScriptServer server(kHello);
     TSMTP smtp;
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -407,7 +381,7 @@ void TestSmtpScripted::verifyKeepsBusyUntilTheDocumentSentFromOnVerifyEnds()
                                              "S:354 go", "D", "S:250 ok"});
     TSMTP smtp;
     smtp.SetTimeout(2);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -488,7 +462,7 @@ void TestSmtpScripted::serverStopsMidTransfer()
     ScriptServer server(kHello + QStringList{"C:MAIL", "C:RCPT", "S:250 ok", "S:250 ok", "C:DATA", "S:354 go"} + afterData);
     TSMTP smtp;
     smtp.SetTimeout(1);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE(smtp.State(), short(4));
@@ -497,7 +471,7 @@ void TestSmtpScripted::serverStopsMidTransfer()
     QTRY_VERIFY_WITH_TIMEOUT(watch.Saw("doc 5"), 10000);
     QCOMPARE(watch.errors, QList<short>{short(error)});
     QCOMPARE(smtp.State(), short(6));
-    QVERIFY(watch.lastTransferred < (32 << 20)); // it really stopped midway
+    QVERIFY(watch.transferred < (32 << 20)); // it really stopped midway
 }
 
 QTEST_MAIN(TestSmtpScripted)

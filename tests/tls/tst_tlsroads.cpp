@@ -2,7 +2,7 @@
 // starts: STARTTLS, STLS and TLS from the first byte deliver and read as in
 // clear; an expired certificate, one for another host and one from an
 // unknown authority each end the session before anything is said in clear.
-#include "errorwatch.h"
+#include "controlevents.h"
 #include "docobjects.h"
 #include "testsupport.h"
 #include "tpop.h"
@@ -89,7 +89,7 @@ void TestTlsRoads::smtpSendsEncrypted()
     const QByteArray subject = "tls " + QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     TSMTP smtp;
     smtp.SetTimeout(30);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     bool ended = false;
     connect(&smtp, &TSMTP::OnDocInput, this, [&](TDocInput *doc) { ended |= doc->State() == 5; });
     smtp.SetRemoteHost(m_servers.value("TLS_HOST") + ':' + m_servers.value(port));
@@ -139,7 +139,7 @@ void TestTlsRoads::popReadsEncrypted()
 
     TPOP pop;
     pop.SetTimeout(30);
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     qint32 count = -1;
     bool ended = false;
     QString text;
@@ -216,7 +216,7 @@ void TestTlsRoads::badCertificatesEndTheSession()
     TSMTP smtpControl;
     TPOP popControl;
     TInternetControl *control = smtp ? static_cast<TInternetControl *>(&smtpControl) : &popControl;
-    std::unique_ptr<Watch> watch = smtp ? std::make_unique<Watch>(&smtpControl) : std::make_unique<Watch>(&popControl);
+    std::unique_ptr<ControlEvents> watch = smtp ? std::make_unique<ControlEvents>(&smtpControl) : std::make_unique<ControlEvents>(&popControl);
     connect(&popControl, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
             popControl.Authenticate(m_servers.value("USER3"), m_servers.value("PASS3"));

@@ -1,6 +1,6 @@
 // Servers that offer encryption and then misbehave: the controls must end
 // the session with an error and never go on in clear.
-#include "errorwatch.h"
+#include "controlevents.h"
 #include "scriptserver.h"
 #include "tpop.h"
 #include "tsmtp.h"
@@ -54,7 +54,7 @@ void TestTlsScripted::smtpUpgradeFaults()
     ScriptServer server(kSmtpOffer + script);
     TSMTP smtp;
     smtp.SetTimeout(2);
-    Watch watch(&smtp);
+    ControlEvents watch(&smtp);
     smtp.SetRemoteHost(server.Host());
     smtp.Connect();
     QTRY_COMPARE_WITH_TIMEOUT(smtp.State(), short(6), 10000);
@@ -88,7 +88,7 @@ void TestTlsScripted::popUpgradeFaults()
     ScriptServer server(script);
     TPOP pop;
     pop.SetTimeout(2);
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     // The login waits for protocol state 1, which must never come.
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)
@@ -109,7 +109,7 @@ void TestTlsScripted::popWithoutStlsLogsInAsBefore()
     ScriptServer server({"S:+OK ready", "C:CAPA", "S:+OK", "S:TOP", "S:USER", "S:.", "C:USER alice", "S:+OK",
                          "C:PASS alice-pw", "S:+OK", "C:STAT", "S:+OK 0 0"});
     TPOP pop;
-    Watch watch(&pop);
+    ControlEvents watch(&pop);
     qint32 count = -1;
     connect(&pop, &TPOP::OnProtocolStateChanged, this, [&](short s) {
         if (s == 1)

@@ -22,14 +22,3 @@ QString toString(PopProtocolState state)
     }
     return QStringLiteral("PopProtocolState(%1)").arg(short(state));
 }
-
-QString toString(DocState state)
-{
-    switch (state) {
-    case DocState::Begin: return QStringLiteral("Begin");
-    case DocState::Headers: return QStringLiteral("Headers");
-    case DocState::Data: return QStringLiteral("Data");
-    case DocState::End: return QStringLiteral("End");
-    }
-    return QStringLiteral("DocState(%1)").arg(short(state));
-}

@@ -23,4 +23,3 @@ QString toString(PopProtocolState state);
 
 // Transfer state of a document, outgoing or incoming.
 enum class DocState : short { Begin = 1, Headers = 2, Data = 3, End = 5 };
-QString toString(DocState state);

@@ -7,7 +7,8 @@ QString LineEnds::Feed(QStringView text)
     qsizetype from = 0;
     if (m_afterCR && text.startsWith(QLatin1Char('\n')))
         from = 1; // the second half of a CR LF whose CR ended the last piece
-    m_afterCR = text.endsWith(QLatin1Char('\r'));
+    if (!text.isEmpty())
+        m_afterCR = text.endsWith(QLatin1Char('\r'));
     qsizetype cr = text.indexOf(QLatin1Char('\r'), from);
     if (cr < 0)
         return text.sliced(from).toString();
