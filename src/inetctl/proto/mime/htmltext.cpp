@@ -79,84 +79,96 @@ QString HtmlToText::Finish()
 void HtmlToText::Char(QChar c, QString *out)
 {
     switch (m_in) {
-    case In::Text:
-        if (!m_skipUntil.isEmpty()) {
-            // Script and style are not markup: only their closing tag ends them.
-            m_skipTail += c;
-            const QString closing = QStringLiteral("</") + m_skipUntil;
-            if (m_skipTail.size() > closing.size())
-                m_skipTail.remove(0, m_skipTail.size() - closing.size());
-            if (m_skipTail.compare(closing, Qt::CaseInsensitive) == 0) {
-                m_in = In::Tag;
-                m_pending = QLatin1Char('/') + m_skipUntil;
-                m_quote = QChar();
-                m_skipTail.clear();
-            }
-            return;
-        }
-        if (c == QLatin1Char('<')) {
+    case In::Text: InText(c, out); return;
+    case In::Tag: InTag(c, out); return;
+    case In::Comment: InComment(c); return;
+    case In::Entity: InEntity(c, out); return;
+    }
+}
+
+void HtmlToText::InText(QChar c, QString *out)
+{
+    if (!m_skipUntil.isEmpty()) {
+        // Script and style are not markup: only their closing tag ends them.
+        m_skipTail += c;
+        const QString closing = QStringLiteral("</") + m_skipUntil;
+        if (m_skipTail.size() > closing.size())
+            m_skipTail.remove(0, m_skipTail.size() - closing.size());
+        if (m_skipTail.compare(closing, Qt::CaseInsensitive) == 0) {
             m_in = In::Tag;
-            m_pending.clear();
+            m_pending = QLatin1Char('/') + m_skipUntil;
             m_quote = QChar();
-        } else if (c == QLatin1Char('&')) {
-            m_in = In::Entity;
-            m_pending.clear();
-        } else if (m_pre) {
-            if (c == QLatin1Char('\n'))
-                Break(-1, out);
-            else if (c != QLatin1Char('\r'))
-                Visible(QStringView(&c, 1), out);
-        } else if (IsHtmlBlank(c)) {
-            m_space = true;
-        } else {
-            Visible(QStringView(&c, 1), out);
+            m_skipTail.clear();
         }
-        return;
-    case In::Tag:
-        if (!m_quote.isNull()) {
-            if (c == m_quote)
-                m_quote = QChar();
-        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-            if (m_pending.size() > 1 && !m_pending.startsWith(QLatin1Char('!')))
-                m_quote = c;
-        } else if (c == QLatin1Char('>')) {
-            m_in = In::Text;
-            Tag(out);
-            return;
-        }
-        if (m_pending.size() < kMaxTag)
-            m_pending += c;
-        if (m_pending == QLatin1String("!--")) {
-            m_in = In::Comment;
-            m_pending.clear();
-        }
-        return;
-    case In::Comment:
-        m_pending += c;
-        if (m_pending.size() > 3)
-            m_pending.remove(0, m_pending.size() - 3);
-        if (m_pending.endsWith(QLatin1String("-->"))) {
-            m_in = In::Text;
-            m_pending.clear();
-        }
-        return;
-    case In::Entity:
-        if (c == QLatin1Char(';')) {
-            m_in = In::Text;
-            Entity(out);
-            return;
-        }
-        if ((c.isLetterOrNumber() || c == QLatin1Char('#')) && m_pending.size() < kMaxEntity) {
-            m_pending += c;
-            return;
-        }
-        // Not an entity after all ("AT&T"): the text as written.
-        m_in = In::Text;
-        Visible(QString(QLatin1Char('&') + m_pending), out);
-        m_pending.clear();
-        Char(c, out);
         return;
     }
+    if (c == QLatin1Char('<')) {
+        m_in = In::Tag;
+        m_pending.clear();
+        m_quote = QChar();
+    } else if (c == QLatin1Char('&')) {
+        m_in = In::Entity;
+        m_pending.clear();
+    } else if (m_pre) {
+        if (c == QLatin1Char('\n'))
+            Break(-1, out);
+        else if (c != QLatin1Char('\r'))
+            Visible(QStringView(&c, 1), out);
+    } else if (IsHtmlBlank(c)) {
+        m_space = true;
+    } else {
+        Visible(QStringView(&c, 1), out);
+    }
+}
+
+void HtmlToText::InTag(QChar c, QString *out)
+{
+    if (!m_quote.isNull()) {
+        if (c == m_quote)
+            m_quote = QChar();
+    } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+        if (m_pending.size() > 1 && !m_pending.startsWith(QLatin1Char('!')))
+            m_quote = c;
+    } else if (c == QLatin1Char('>')) {
+        m_in = In::Text;
+        Tag(out);
+        return;
+    }
+    if (m_pending.size() < kMaxTag)
+        m_pending += c;
+    if (m_pending == QLatin1String("!--")) {
+        m_in = In::Comment;
+        m_pending.clear();
+    }
+}
+
+void HtmlToText::InComment(QChar c)
+{
+    m_pending += c;
+    if (m_pending.size() > 3)
+        m_pending.remove(0, m_pending.size() - 3);
+    if (m_pending.endsWith(QLatin1String("-->"))) {
+        m_in = In::Text;
+        m_pending.clear();
+    }
+}
+
+void HtmlToText::InEntity(QChar c, QString *out)
+{
+    if (c == QLatin1Char(';')) {
+        m_in = In::Text;
+        Entity(out);
+        return;
+    }
+    if ((c.isLetterOrNumber() || c == QLatin1Char('#')) && m_pending.size() < kMaxEntity) {
+        m_pending += c;
+        return;
+    }
+    // Not an entity after all ("AT&T"): the text as written.
+    m_in = In::Text;
+    Visible(QString(QLatin1Char('&') + m_pending), out);
+    m_pending.clear();
+    Char(c, out);
 }
 
 void HtmlToText::Visible(QStringView text, QString *out)

@@ -15,6 +15,10 @@ public:
 
 private:
     void Char(QChar c, QString *out);
+    void InText(QChar c, QString *out);
+    void InTag(QChar c, QString *out);
+    void InComment(QChar c);
+    void InEntity(QChar c, QString *out);
     void Visible(QStringView text, QString *out);
     void Break(int lines, QString *out);
     void Tag(QString *out);

@@ -152,6 +152,57 @@ QList<HeaderField> ParseHeaderBlock(QByteArrayView entity, QByteArrayView *body)
     return reader.TakeFields();
 }
 
+namespace {
+// RFC 2231 3-4: the sections of one parameter, in order, joined; an
+// extended first section may name the charset of them all.
+QString JoinSections(QList<Section> list)
+{
+    std::stable_sort(list.begin(), list.end(), [](const Section &a, const Section &b) { return a.number < b.number; });
+    QByteArray charset;
+    QByteArray bytes;
+    bool anyExtended = false;
+    for (qsizetype k = 0; k < list.size(); ++k) {
+        if (k > 0 && list[k].number == list[k - 1].number)
+            continue; // a repeated section: the first counts
+        QByteArray value = list[k].value;
+        if (!list[k].extended) {
+            bytes += value;
+            continue;
+        }
+        if (!anyExtended && k == 0) {
+            // charset'language'octets
+            const qsizetype q1 = value.indexOf('\''), q2 = q1 < 0 ? -1 : value.indexOf('\'', q1 + 1);
+            if (q2 > q1) {
+                charset = value.left(q1);
+                value = value.mid(q2 + 1);
+            }
+        }
+        anyExtended = true;
+        bytes += PercentDecoded(value);
+    }
+    return anyExtended ? DecodeCharset(bytes, charset) : DecodeHeaderValue(bytes);
+}
+
+// "name", "name*", "name*0", "name*0*": false when the section number is
+// not one we take.
+bool ReadSectionName(QByteArray *name, Section *section)
+{
+    if (name->endsWith('*')) {
+        section->extended = true;
+        name->chop(1);
+    }
+    const qsizetype star = name->lastIndexOf('*');
+    if (star <= 0)
+        return true;
+    bool ok = false;
+    section->number = name->mid(star + 1).toInt(&ok);
+    if (!ok || section->number < 0 || section->number >= kMaxParamSections)
+        return false;
+    name->truncate(star);
+    return true;
+}
+} // namespace
+
 StructuredValue ParseStructuredValue(QByteArrayView v)
 {
     StructuredValue result;
@@ -165,66 +216,27 @@ StructuredValue ParseStructuredValue(QByteArrayView v)
             ++i;
             continue;
         }
-        const QByteArray attribute = ReadToken(v, &i, ";=(").toLower();
+        QByteArray name = ReadToken(v, &i, ";=(").toLower();
         SkipBlanks(v, &i);
-        if (attribute.isEmpty() || i >= v.size() || v[i] != '=') {
-            if (attribute.isEmpty() && i < v.size())
+        if (name.isEmpty() || i >= v.size() || v[i] != '=') {
+            if (name.isEmpty() && i < v.size())
                 ++i; // a stray character
             continue;
         }
         ++i;
         SkipBlanks(v, &i);
-        const QByteArray value = i < v.size() && v[i] == '"' ? ReadQuoted(v, &i) : ReadToken(v, &i, ";(");
-        // name, name*, name*0, name*0*
         Section section;
-        QByteArray name = attribute;
-        if (name.endsWith('*')) {
-            section.extended = true;
-            name.chop(1);
-        }
-        const qsizetype star = name.lastIndexOf('*');
-        if (star > 0) {
-            bool ok = false;
-            section.number = name.mid(star + 1).toInt(&ok);
-            if (!ok || section.number < 0 || section.number >= kMaxParamSections)
-                continue;
-            name.truncate(star);
-        }
-        section.value = value;
+        section.value = i < v.size() && v[i] == '"' ? ReadQuoted(v, &i) : ReadToken(v, &i, ";(");
+        if (!ReadSectionName(&name, &section))
+            continue;
         if (!result.raw.contains(name))
-            result.raw.insert(name, value);
+            result.raw.insert(name, section.value);
         QList<Section> &list = sections[name];
         if (list.size() < kMaxParamSections)
             list.append(section);
     }
-    for (auto it = sections.begin(); it != sections.end(); ++it) {
-        QList<Section> &list = it.value();
-        std::stable_sort(list.begin(), list.end(),
-                         [](const Section &a, const Section &b) { return a.number < b.number; });
-        QByteArray charset;
-        QByteArray bytes;
-        bool anyExtended = false;
-        for (qsizetype k = 0; k < list.size(); ++k) {
-            if (k > 0 && list[k].number == list[k - 1].number)
-                continue; // a repeated section: the first counts
-            QByteArray value = list[k].value;
-            if (list[k].extended) {
-                if (!anyExtended && k == 0) {
-                    // charset'language'octets
-                    const qsizetype q1 = value.indexOf('\''), q2 = q1 < 0 ? -1 : value.indexOf('\'', q1 + 1);
-                    if (q2 > q1) {
-                        charset = value.left(q1);
-                        value = value.mid(q2 + 1);
-                    }
-                }
-                anyExtended = true;
-                bytes += PercentDecoded(value);
-            } else {
-                bytes += value;
-            }
-        }
-        result.params.insert(it.key(), anyExtended ? DecodeCharset(bytes, charset) : DecodeHeaderValue(bytes));
-    }
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it)
+        result.params.insert(it.key(), JoinSections(it.value()));
     return result;
 }
 

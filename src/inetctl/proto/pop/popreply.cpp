@@ -45,72 +45,83 @@ ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *co
 
 qsizetype RetrDecoder::Feed(QByteArrayView data)
 {
-    const char *p = data.data();
-    const qsizetype n = data.size();
     qsizetype i = 0;
-    while (i < n && !m_done) {
+    while (i < data.size() && !m_done) {
         switch (m_at) {
-        case At::LineStart:
-            if (p[i] == '.') {
-                m_at = At::Dot;
-                ++i;
-            } else {
-                m_at = At::InLine;
-            }
-            break;
-        case At::Dot:
-            if (p[i] == '\r') {
-                m_at = At::DotCR;
-                ++i;
-            } else if (p[i] == '\n') { // ".LF" from a server that forgot CR
-                ++i;
-                Finish();
-            } else {
-                m_at = At::InLine; // a stuffed dot: dropped, the line goes on
-            }
-            break;
-        case At::DotCR:
-            if (p[i] == '\n') {
-                ++i;
-                Finish();
-            } else {
-                Content("\r", 1);
-                m_at = At::InLine;
-            }
-            break;
-        case At::InLine: {
-            if (m_pendingCR) {
-                m_pendingCR = false;
-                if (p[i] == '\n') {
-                    ++i;
-                    LineEnd();
-                    break;
-                }
-                Content("\r", 1);
-            }
-            const void *nl = std::memchr(p + i, '\n', size_t(n - i));
-            if (!nl) {
-                qsizetype end = n;
-                if (p[n - 1] == '\r') { // maybe half of a CRLF split across reads
-                    m_pendingCR = true;
-                    --end;
-                }
-                Content(p + i, end - i);
-                i = n;
-                break;
-            }
-            const qsizetype j = static_cast<const char *>(nl) - p;
-            qsizetype end = j;
-            if (end > i && p[end - 1] == '\r')
-                --end;
-            Content(p + i, end - i);
-            LineEnd();
-            i = j + 1;
-            break;
-        }
+        case At::LineStart: i = AtLineStart(data, i); break;
+        case At::Dot: i = AfterDot(data, i); break;
+        case At::DotCR: i = AfterDotCR(data, i); break;
+        case At::InLine: i = InLine(data, i); break;
         }
     }
     return i;
+}
+
+qsizetype RetrDecoder::AtLineStart(QByteArrayView data, qsizetype i)
+{
+    // A line that starts with a dot is the end, or a stuffed dot.
+    if (data[i] != '.') {
+        m_at = At::InLine;
+        return i;
+    }
+    m_at = At::Dot;
+    return i + 1;
+}
+
+qsizetype RetrDecoder::AfterDot(QByteArrayView data, qsizetype i)
+{
+    if (data[i] == '\r') {
+        m_at = At::DotCR;
+        return i + 1;
+    }
+    if (data[i] == '\n') { // ".LF" from a server that forgot CR
+        Finish();
+        return i + 1;
+    }
+    m_at = At::InLine; // a stuffed dot: dropped, the line goes on
+    return i;
+}
+
+qsizetype RetrDecoder::AfterDotCR(QByteArrayView data, qsizetype i)
+{
+    if (data[i] == '\n') {
+        Finish();
+        return i + 1;
+    }
+    Content("\r", 1);
+    m_at = At::InLine;
+    return i;
+}
+
+qsizetype RetrDecoder::InLine(QByteArrayView data, qsizetype i)
+{
+    const char *p = data.data();
+    const qsizetype n = data.size();
+    if (m_pendingCR) {
+        m_pendingCR = false;
+        if (p[i] == '\n') {
+            LineEnd();
+            return i + 1;
+        }
+        Content("\r", 1);
+    }
+    const void *nl = std::memchr(p + i, '\n', size_t(n - i));
+    if (!nl) {
+        qsizetype end = n;
+        if (p[n - 1] == '\r') { // maybe half of a CRLF split across reads
+            m_pendingCR = true;
+            --end;
+        }
+        Content(p + i, end - i);
+        return n;
+    }
+    const qsizetype j = static_cast<const char *>(nl) - p;
+    qsizetype end = j;
+    if (end > i && p[end - 1] == '\r')
+        --end;
+    Content(p + i, end - i);
+    LineEnd();
+    return j + 1;
 }
 
 void RetrDecoder::Content(const char *data, qsizetype length)

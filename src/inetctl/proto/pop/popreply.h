@@ -48,6 +48,10 @@ public:
 
 private:
     enum class At { LineStart, Dot, DotCR, InLine };
+    qsizetype AtLineStart(QByteArrayView data, qsizetype i);
+    qsizetype AfterDot(QByteArrayView data, qsizetype i);
+    qsizetype AfterDotCR(QByteArrayView data, qsizetype i);
+    qsizetype InLine(QByteArrayView data, qsizetype i);
     void Content(const char *data, qsizetype length);
     void LineEnd();
     void Finish();
