@@ -1,4 +1,6 @@
 #pragma once
+#include "net/replyline.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -19,7 +21,7 @@ struct StatusLine {
     QByteArray text;  // what follows the indicator, trimmed
 };
 
-enum class ParseResult { Complete, NeedMore, Invalid };
+using net::ParseResult;
 
 // Parses the status line at the front of data (CRLF or bare LF). On
 // Complete, *consumed is the number of bytes it took.

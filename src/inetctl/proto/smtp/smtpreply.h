@@ -1,4 +1,6 @@
 #pragma once
+#include "net/replyline.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -29,7 +31,7 @@ struct Reply {
     QStringList RawLines() const;
 };
 
-enum class ParseResult { Complete, NeedMore, Invalid };
+using net::ParseResult;
 
 // Parses the reply at the front of data (CRLF or bare LF line ends). On
 // Complete, *consumed is the number of bytes the reply took; on Invalid,
