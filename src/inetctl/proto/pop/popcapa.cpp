@@ -7,22 +7,19 @@ ParseResult CapaList::Feed(QByteArrayView data, qsizetype *consumed, QByteArray 
     qsizetype pos = 0;
     *consumed = 0;
     for (;;) {
-        const qsizetype nl = data.indexOf('\n', pos);
-        if (nl < 0) {
-            if (data.size() - pos > kMaxCapaLine) {
-                *error = "capability line too long";
-                return ParseResult::Invalid;
-            }
+        QByteArrayView text;
+        qsizetype used = 0;
+        switch (net::TakeLine(data.sliced(pos), kMaxCapaLine, &text, &used, net::LimitCounts::TextAndCR)) {
+        case ParseResult::NeedMore:
             return ParseResult::NeedMore;
-        }
-        if (nl - pos > kMaxCapaLine) {
+        case ParseResult::Invalid:
             *error = "capability line too long";
             return ParseResult::Invalid;
+        case ParseResult::Complete:
+            break;
         }
-        QByteArray line = data.sliced(pos, nl - pos).toByteArray();
-        if (line.endsWith('\r'))
-            line.chop(1);
-        pos = nl + 1;
+        QByteArray line = text.toByteArray();
+        pos += used;
         *consumed = pos;
         if (line == ".")
             return ParseResult::Complete;

@@ -10,8 +10,9 @@
 namespace smtp {
 
 // RFC 5321 4.5.3.1.5 allows 512 octets per reply line. Real servers stay far
-// below; we accept eight times that and refuse more, so that a server that
-// never sends a line end cannot make the client buffer without bound.
+// below; we accept eight times that (the text, without its line end) and
+// refuse more, so that a server that never sends a line end cannot make the
+// client buffer without bound.
 constexpr qsizetype kMaxReplyLine = 4096;
 // An endless multi-line reply ("250-" forever) is cut off here; EHLO replies
 // have a dozen lines.
