@@ -1,5 +1,6 @@
 #include "smtpbody.h"
 #include "asciirun.h"
+#include "hexdigits.h"
 #include "utf8text.h"
 
 #include <cstring>
@@ -137,7 +138,6 @@ void QpEncoder::Put(QByteArray &out, const char *token, int length)
 
 void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
 {
-    static const char hex[] = "0123456789ABCDEF";
     out.reserve(out.size() + in.size() + in.size() / 4 + 8);
     for (qsizetype i = 0; i < in.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
@@ -147,7 +147,8 @@ void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
             if (secondHalf)
                 continue;
             if (m_pendingSpace) { // whitespace before a line end would be stripped in transit
-                const char token[3] = {'=', hex[m_pendingSpace >> 4], hex[m_pendingSpace & 15]};
+                const char token[3] = {'=', textcore::HexDigit(m_pendingSpace >> 4),
+                                       textcore::HexDigit(m_pendingSpace)};
                 Put(out, token, 3);
                 m_pendingSpace = 0;
             }
@@ -166,7 +167,7 @@ void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
             const char token = char(c);
             Put(out, &token, 1);
         } else {
-            const char token[3] = {'=', hex[c >> 4], hex[c & 15]};
+            const char token[3] = {'=', textcore::HexDigit(c >> 4), textcore::HexDigit(c)};
             Put(out, token, 3);
         }
     }
