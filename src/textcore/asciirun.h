@@ -12,8 +12,8 @@ namespace textcore {
 enum class NulEnds { No, Yes };
 
 namespace detail {
-// The octets of an eight-octet word that end an ASCII run, as their top
-// bits; octet k of the text is bits 8k to 8k+7, whatever the machine.
+// The octets of the eight at p that end an ASCII run, as their top bits;
+// octet k is bits 8k to 8k+7, whatever the machine.
 inline quint64 RunStops(const char *p, NulEnds nul)
 {
     constexpr quint64 high = 0x8080808080808080ull;
@@ -25,9 +25,24 @@ inline quint64 RunStops(const char *p, NulEnds nul)
     return stops;
 }
 
-inline bool StopsRun(char c, NulEnds nul)
+// Whole words of the run: where the first word with a stop begins (its
+// stops in *stops), else where the last whole word ends (*stops zero).
+inline qsizetype WordRun(QByteArrayView bytes, NulEnds nul, quint64 *stops)
 {
-    return static_cast<unsigned char>(c) >= 0x80 || (nul == NulEnds::Yes && c == 0);
+    qsizetype i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+        if ((*stops = RunStops(bytes.data() + i, nul)))
+            return i;
+    *stops = 0;
+    return i;
+}
+
+// The run from i on, an octet at a time.
+inline qsizetype OctetRun(QByteArrayView bytes, qsizetype i, NulEnds nul)
+{
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80 && (nul == NulEnds::No || bytes[i] != 0))
+        ++i;
+    return i;
 }
 } // namespace detail
 
@@ -35,31 +50,18 @@ inline bool StopsRun(char c, NulEnds nul)
 // nul says so).
 inline qsizetype AsciiRun(QByteArrayView bytes, NulEnds nul = NulEnds::No)
 {
-    const char *p = bytes.data();
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    for (; i + 8 <= n; i += 8)
-        if (const quint64 stops = detail::RunStops(p + i, nul))
-            return i + std::countr_zero(stops) / 8;
-    while (i < n && !detail::StopsRun(p[i], nul))
-        ++i;
-    return i;
+    quint64 stops;
+    const qsizetype i = detail::WordRun(bytes, nul, &stops);
+    return stops ? i + std::countr_zero(stops) / 8 : detail::OctetRun(bytes, i, nul);
 }
 
 // Whether all of bytes is 7-bit ASCII (and free of NUL, when nul says so);
-// unlike AsciiRun, stops at the first word that is not.
+// cheaper than comparing AsciiRun with the size when the answer is no.
 inline bool IsAscii(QByteArrayView bytes, NulEnds nul = NulEnds::No)
 {
-    const char *p = bytes.data();
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    for (; i + 8 <= n; i += 8)
-        if (detail::RunStops(p + i, nul))
-            return false;
-    for (; i < n; ++i)
-        if (detail::StopsRun(p[i], nul))
-            return false;
-    return true;
+    quint64 stops;
+    const qsizetype i = detail::WordRun(bytes, nul, &stops);
+    return !stops && detail::OctetRun(bytes, i, nul) == bytes.size();
 }
 
 } // namespace textcore
