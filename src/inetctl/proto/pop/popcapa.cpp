@@ -9,15 +9,12 @@ ParseResult CapaList::Feed(QByteArrayView data, qsizetype *consumed, QByteArray 
     for (;;) {
         QByteArrayView text;
         qsizetype used = 0;
-        switch (net::TakeLine(data.sliced(pos), kMaxCapaLine, &text, &used, net::LimitCounts::TextAndCR)) {
-        case ParseResult::NeedMore:
-            return ParseResult::NeedMore;
-        case ParseResult::Invalid:
+        const ParseResult taken =
+            net::TakeLine(data.sliced(pos), kMaxCapaLine, &text, &used, net::LimitCounts::TextAndCR);
+        if (taken == ParseResult::Invalid)
             *error = "capability line too long";
-            return ParseResult::Invalid;
-        case ParseResult::Complete:
-            break;
-        }
+        if (taken != ParseResult::Complete)
+            return taken;
         QByteArray line = text.toByteArray();
         pos += used;
         *consumed = pos;

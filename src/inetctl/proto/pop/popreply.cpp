@@ -7,15 +7,11 @@ namespace pop {
 ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *consumed, QByteArray *error)
 {
     QByteArrayView text;
-    switch (net::TakeLine(data, kMaxStatusLine, &text, consumed)) {
-    case ParseResult::NeedMore:
-        return ParseResult::NeedMore;
-    case ParseResult::Invalid:
+    const ParseResult taken = net::TakeLine(data, kMaxStatusLine, &text, consumed);
+    if (taken == ParseResult::Invalid)
         *error = "Status line longer than " + QByteArray::number(kMaxStatusLine) + " bytes";
-        return ParseResult::Invalid;
-    case ParseResult::Complete:
-        break;
-    }
+    if (taken != ParseResult::Complete)
+        return taken;
     const qsizetype length = text.size();
     if (text.startsWith("+OK") && (length == 3 || text[3] == ' ')) {
         line->ok = true;

@@ -49,15 +49,11 @@ ParseResult ParseReply(QByteArrayView data, Reply *reply, qsizetype *consumed, Q
     for (;;) {
         QByteArrayView line;
         qsizetype used = 0;
-        switch (net::TakeLine(data.sliced(pos), kMaxReplyLine, &line, &used)) {
-        case ParseResult::NeedMore:
-            return ParseResult::NeedMore;
-        case ParseResult::Invalid:
+        const ParseResult taken = net::TakeLine(data.sliced(pos), kMaxReplyLine, &line, &used);
+        if (taken == ParseResult::Invalid)
             *error = QStringLiteral("Reply line longer than %1 bytes").arg(kMaxReplyLine);
-            return ParseResult::Invalid;
-        case ParseResult::Complete:
-            break;
-        }
+        if (taken != ParseResult::Complete)
+            return taken;
         pos += used;
         const qsizetype length = line.size();
         if (!ValidCode(line) || (length > 3 && line[3] != ' ' && line[3] != '-')) {
