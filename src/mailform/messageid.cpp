@@ -1,4 +1,5 @@
 #include "messageid.h"
+#include "smtp/smtpaddress.h"
 
 #include <QAtomicInteger>
 #include <QRandomGenerator>
@@ -6,21 +7,13 @@
 
 namespace {
 
-// Characters allowed in a dot-atom (RFC 5322 atext), besides the dot.
-bool IsAtext(QChar c)
-{
-    if (c.unicode() > 127)
-        return false;
-    return c.isLetterOrNumber() || QStringLiteral("!#$%&'*+-/=?^_`{|}~").contains(c);
-}
-
 // Keeps the recognisable characters, turns the rest into "_", and never
 // leaves an empty atom or a dot at either end.
 QString DotAtom(const QString &text, const QString &fallback)
 {
     QString out;
     for (QChar c : text)
-        out += (IsAtext(c) || c == QLatin1Char('.')) ? c : QLatin1Char('_');
+        out += (smtp::IsAtext(c) || c == QLatin1Char('.')) ? c : QLatin1Char('_');
     out.replace(QRegularExpression(QStringLiteral("\\.{2,}")), QStringLiteral("."));
     while (out.startsWith(QLatin1Char('.')))
         out.remove(0, 1);

@@ -1,4 +1,5 @@
 #include "rtfreader.h"
+#include "hexdigits.h"
 
 #include <QHash>
 #include <QStringDecoder>
@@ -329,17 +330,6 @@ private:
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Bytes that end a run of plain text.
 constexpr std::array<bool, 256> kSpecial = [] {
     std::array<bool, 256> t{};
@@ -464,8 +454,8 @@ private:
         switch (c) {
         case '\'': {
             pos += 2;
-            const int high = pos < n_ ? HexValue(d_[pos]) : -1;
-            const int low = high >= 0 && pos + 1 < n_ ? HexValue(d_[pos + 1]) : -1;
+            const int high = pos < n_ ? textcore::HexValue(d_[pos]) : -1;
+            const int low = high >= 0 && pos + 1 < n_ ? textcore::HexValue(d_[pos + 1]) : -1;
             if (low < 0)
                 return high >= 0 ? pos + 1 : pos; // malformed escape: dropped
             const char byte = char(high * 16 + low);

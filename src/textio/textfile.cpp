@@ -1,8 +1,8 @@
 #include "textfile.h"
 #include "exceptions.h"
+#include "utf8text.h"
 
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -170,11 +170,7 @@ void ReplaceAtomically(const QString &path, const QByteArray &content)
 
 QString Decode(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    return textcore::Utf8OrLatin1(bytes);
 }
 
 } // namespace TextFile

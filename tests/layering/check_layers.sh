@@ -1,8 +1,8 @@
 #!/bin/bash
 # Dependencies point one way: window -> widget kit, text files, controls ->
-# protocol library -> Qt Core and Network. Fails, naming the line, when a
-# file includes a header of a layer above its own or a Qt module its layer
-# must not use.
+# protocol library -> Qt Core and Network; the protocol library and the text
+# files -> text core -> Qt Core. Fails, naming the line, when a file includes
+# a header of a layer above its own or a Qt module its layer must not use.
 set -uo pipefail
 src=${1:-$(cd "$(dirname "$0")/../../src" && pwd)}
 status=0
@@ -14,6 +14,7 @@ controls=$(cd "$src/inetctl" && find . -maxdepth 1 -name '*.h' | sed 's|^\./||')
 window=$(cd "$src/mailform" && find . -maxdepth 1 -name '*.h' | sed 's|^\./||'; echo ui_mailform.h)
 widgets=$(names mailform/widgets)
 textio=$(names textio)
+proto=$(names "$proto_dir")
 
 # check DIR FIND-ARGS -- forbidden header names... / forbidden Qt patterns
 check() {
@@ -36,6 +37,8 @@ check "$proto_dir" "" "protocol library" "$(printf '%s\n' $controls $window $wid
       '^(Qt(Widgets|Gui)/|Q(Widget|Application|GuiApplication|TextDocument|TextEdit|Pixmap|Image|Font)\b)'
 check inetctl "-maxdepth 1" "controls" "$(printf '%s\n' $window $widgets $textio)" ''
 check mailform/widgets "" "widget kit" "$(printf '%s\n' $window $controls $textio)" ''
+check textcore "" "text core" "$(printf '%s\n' $proto $controls $window $widgets $textio)" \
+      '^(Qt(Widgets|Gui|Network)/|Q(Widget|Application|GuiApplication|TextDocument|Pixmap|Image|Font|TcpSocket|SslSocket|AbstractSocket|HostAddress)\b)'
 check textio "" "text files" "$(printf '%s\n' $window $controls $widgets)" '^(Qt(Widgets)/|Q(Widget|Application|TextEdit)\b)'
 [ $status = 0 ] && echo "layers hold"
 exit $status

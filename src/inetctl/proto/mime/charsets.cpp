@@ -1,4 +1,6 @@
 #include "charsets.h"
+#include "asciirun.h"
+#include "utf8text.h"
 
 #include <cstring>
 
@@ -9,48 +11,6 @@ namespace {
 // past this many octets the choice is made for what is held, so that one
 // endless line cannot grow memory.
 constexpr qsizetype kMaxHeldLine = 64 * 1024;
-
-// Strict RFC 3629 UTF-8: no overlong forms, surrogates or cut sequences.
-bool IsValidUtf8(QByteArrayView bytes)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int more;
-        char32_t code, least;
-        if (c >= 0xC2 && c <= 0xDF) {
-            more = 1, code = c & 0x1F, least = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2, code = c & 0x0F, least = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3, code = c & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i <= more)
-            return false;
-        for (int k = 1; k <= more; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i + k] & 0x3F);
-        }
-        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += more + 1;
-    }
-    return true;
-}
-
-QString Utf8OrLatin1(QByteArrayView bytes)
-{
-    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
-}
 
 // The label as a converter name, or nothing when the label promises no more
 // than Utf8OrLatin1Decoder already does or names no charset we know.
@@ -97,15 +57,7 @@ QString Utf8OrLatin1Decoder::Decode(QByteArrayView bytes)
     qsizetype i = 0;
     while (i < n) {
         if (m_held.isEmpty()) {
-            // Mail is mostly ASCII: skip it a word at a time.
-            qsizetype j = i;
-            for (quint64 word; j + 8 <= n; j += 8) {
-                std::memcpy(&word, p + j, 8);
-                if (word & 0x8080808080808080ULL)
-                    break;
-            }
-            while (j < n && static_cast<unsigned char>(p[j]) < 0x80)
-                ++j;
+            const qsizetype j = i + textcore::AsciiRun(bytes.sliced(i));
             out += QLatin1StringView(p + i, j - i);
             i = j;
             if (i == n)
@@ -127,13 +79,13 @@ void Utf8OrLatin1Decoder::DecideHeld(QString *out, bool lineEnded)
     qsizetype from = 0;
     while (m_held.size() - from >= kMaxHeldLine && !(lineEnded && m_held.size() - from == kMaxHeldLine)) {
         QByteArrayView slice(m_held.constData() + from, kMaxHeldLine);
-        if (IsValidUtf8(slice.first(kMaxHeldLine - IncompleteUtf8Tail(slice))))
+        if (textcore::IsValidUtf8(slice.first(kMaxHeldLine - IncompleteUtf8Tail(slice))))
             slice = slice.first(kMaxHeldLine - IncompleteUtf8Tail(slice));
-        *out += Utf8OrLatin1(slice);
+        *out += textcore::Utf8OrLatin1(slice);
         from += slice.size();
     }
     if (lineEnded) {
-        *out += Utf8OrLatin1(QByteArrayView(m_held).sliced(from));
+        *out += textcore::Utf8OrLatin1(QByteArrayView(m_held).sliced(from));
         m_held.clear();
     } else if (from > 0) {
         m_held.remove(0, from);

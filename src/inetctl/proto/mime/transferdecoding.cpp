@@ -37,17 +37,6 @@ bool IsBlank(char c)
 }
 } // namespace
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 TransferEncoding ParseTransferEncoding(QByteArrayView value)
 {
     const QByteArray name = value.trimmed().toByteArray().toLower();

@@ -1,4 +1,6 @@
 #pragma once
+#include "hexdigits.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -11,7 +13,7 @@ enum class TransferEncoding { Identity, QuotedPrintable, Base64 };
 TransferEncoding ParseTransferEncoding(QByteArrayView value);
 
 // The value of a hexadecimal digit, or -1.
-int HexValue(char c);
+using textcore::HexValue;
 
 // A whole base64 text (as in an encoded word): false when it holds anything
 // but the alphabet and padding.

@@ -7,22 +7,16 @@ ParseResult CapaList::Feed(QByteArrayView data, qsizetype *consumed, QByteArray 
     qsizetype pos = 0;
     *consumed = 0;
     for (;;) {
-        const qsizetype nl = data.indexOf('\n', pos);
-        if (nl < 0) {
-            if (data.size() - pos > kMaxCapaLine) {
-                *error = "capability line too long";
-                return ParseResult::Invalid;
-            }
-            return ParseResult::NeedMore;
-        }
-        if (nl - pos > kMaxCapaLine) {
+        QByteArrayView text;
+        qsizetype used = 0;
+        const ParseResult taken =
+            net::TakeLine(data.sliced(pos), kMaxCapaLine, &text, &used, net::LimitCounts::TextAndCR);
+        if (taken == ParseResult::Invalid)
             *error = "capability line too long";
-            return ParseResult::Invalid;
-        }
-        QByteArray line = data.sliced(pos, nl - pos).toByteArray();
-        if (line.endsWith('\r'))
-            line.chop(1);
-        pos = nl + 1;
+        if (taken != ParseResult::Complete)
+            return taken;
+        QByteArray line = text.toByteArray();
+        pos += used;
         *consumed = pos;
         if (line == ".")
             return ParseResult::Complete;

@@ -8,7 +8,8 @@
 namespace pop {
 
 // RFC 2449 4: a capability line is at most 512 octets; as with status lines
-// we accept eight times that before calling the server broken.
+// we accept eight times that (here the CR of a CRLF end counts) and refuse
+// more, so that an endless line cannot make the client buffer without bound.
 constexpr qsizetype kMaxCapaLine = 4096;
 // No server lists this many capabilities; an endless list is refused instead
 // of held in memory.

@@ -6,25 +6,13 @@ namespace pop {
 
 ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *consumed, QByteArray *error)
 {
-    const void *nl = data.isEmpty() ? nullptr : std::memchr(data.data(), '\n', size_t(data.size()));
-    if (!nl) {
-        // A line at the limit may still await its LF after the CR: that
-        // split must not refuse what one read would have taken.
-        if (data.size() > kMaxStatusLine && !(data.size() == kMaxStatusLine + 1 && data.endsWith('\r'))) {
-            *error = "Status line longer than " + QByteArray::number(kMaxStatusLine) + " bytes";
-            return ParseResult::Invalid;
-        }
-        return ParseResult::NeedMore;
-    }
-    qsizetype length = static_cast<const char *>(nl) - data.data();
-    *consumed = length + 1;
-    if (length > 0 && data[length - 1] == '\r')
-        --length;
-    if (length > kMaxStatusLine) {
+    QByteArrayView text;
+    const ParseResult taken = net::TakeLine(data, kMaxStatusLine, &text, consumed);
+    if (taken == ParseResult::Invalid)
         *error = "Status line longer than " + QByteArray::number(kMaxStatusLine) + " bytes";
-        return ParseResult::Invalid;
-    }
-    const QByteArrayView text = data.first(length);
+    if (taken != ParseResult::Complete)
+        return taken;
+    const qsizetype length = text.size();
     if (text.startsWith("+OK") && (length == 3 || text[3] == ' ')) {
         line->ok = true;
         line->text = text.sliced(3).toByteArray().trimmed();

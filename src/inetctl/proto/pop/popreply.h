@@ -1,4 +1,6 @@
 #pragma once
+#include "net/replyline.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -9,8 +11,8 @@
 namespace pop {
 
 // RFC 1939 3 allows 512 octets for a status line; we accept eight times that
-// and refuse more, so that a server that never ends its line cannot make the
-// client buffer without bound.
+// (the text, without its line end) and refuse more, so that a server that
+// never ends its line cannot make the client buffer without bound.
 constexpr qsizetype kMaxStatusLine = 4096;
 // The header block of a retrieved message is held whole until it ends; past
 // this size the rest is handed on as body text instead of growing memory.
@@ -21,7 +23,7 @@ struct StatusLine {
     QByteArray text;  // what follows the indicator, trimmed
 };
 
-enum class ParseResult { Complete, NeedMore, Invalid };
+using net::ParseResult;
 
 // Parses the status line at the front of data (CRLF or bare LF). On
 // Complete, *consumed is the number of bytes it took.

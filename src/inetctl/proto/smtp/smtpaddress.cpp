@@ -4,8 +4,6 @@
 
 namespace smtp {
 
-namespace {
-
 bool IsAtext(QChar c)
 {
     if (c.unicode() > 126)
@@ -14,6 +12,8 @@ bool IsAtext(QChar c)
         return true;
     return QStringLiteral("!#$%&'*+-/=?^_`{|}~").contains(c);
 }
+
+namespace {
 
 bool IsDotAtom(const QString &text)
 {

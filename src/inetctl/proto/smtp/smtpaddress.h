@@ -1,4 +1,5 @@
 #pragma once
+#include <QChar>
 #include <QList>
 #include <QString>
 
@@ -24,6 +25,10 @@ struct AddressList {
 // elements (commas inside quotes or angle brackets do not split) and checks
 // each address. Empty elements (a stray comma) are skipped.
 AddressList ParseAddressList(const QString &text);
+
+// RFC 5322 3.2.3 atext: a character of an atom (letters, digits and
+// "!#$%&'*+-/=?^_`{|}~"; ASCII only). A dot-atom adds the dots between atoms.
+bool IsAtext(QChar c);
 
 // The syntax of one address: dot-atom or quoted local part, host name or
 // address literal domain; ASCII only (no SMTPUTF8).

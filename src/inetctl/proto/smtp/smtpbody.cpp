@@ -1,29 +1,11 @@
 #include "smtpbody.h"
+#include "asciirun.h"
+#include "hexdigits.h"
+#include "utf8text.h"
 
 #include <cstring>
 
 namespace smtp {
-
-namespace {
-// Whether any octet of the span is 8-bit or NUL, eight octets at a time:
-// most bodies are plain ASCII and this scan runs before anything is sent.
-bool PlainAscii(const unsigned char *p, qsizetype n)
-{
-    constexpr quint64 high = 0x8080808080808080ull;
-    constexpr quint64 low = 0x0101010101010101ull;
-    qsizetype i = 0;
-    for (; i + 8 <= n; i += 8) {
-        quint64 word;
-        std::memcpy(&word, p + i, 8);
-        if ((word & high) || ((word - low) & ~word & high))
-            return false;
-    }
-    for (; i < n; ++i)
-        if (p[i] == 0 || p[i] >= 0x80)
-            return false;
-    return true;
-}
-} // namespace
 
 void BodyScan::Feed(QByteArrayView bytes)
 {
@@ -37,7 +19,8 @@ void BodyScan::Feed(QByteArrayView bytes)
         if (!m_lastCR && !m_utf8Need) {
             const void *lf = std::memchr(p + i, '\n', size_t(n - i));
             const qsizetype end = lf ? static_cast<const unsigned char *>(lf) - p : n;
-            if (!std::memchr(p + i, '\r', size_t(end - i)) && PlainAscii(p + i, end - i)) {
+            if (!std::memchr(p + i, '\r', size_t(end - i))
+                && textcore::IsAscii(bytes.sliced(i, end - i), textcore::NulEnds::Yes)) {
                 m_current += end - i;
                 if (end == n)
                     return;
@@ -69,16 +52,12 @@ void BodyScan::Feed(QByteArrayView bytes)
         }
         m_nonAscii = true;
         if (m_utf8Need) {
-            if ((c & 0xC0) == 0x80)
+            if (textcore::IsUtf8Continuation(c))
                 --m_utf8Need;
             else
                 m_validUtf8 = false, m_utf8Need = 0;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            m_utf8Need = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            m_utf8Need = 2;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            m_utf8Need = 3;
+        } else if (const int following = textcore::Utf8Following(c); following > 0) {
+            m_utf8Need = following;
         } else {
             m_validUtf8 = false;
         }
@@ -159,7 +138,6 @@ void QpEncoder::Put(QByteArray &out, const char *token, int length)
 
 void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
 {
-    static const char hex[] = "0123456789ABCDEF";
     out.reserve(out.size() + in.size() + in.size() / 4 + 8);
     for (qsizetype i = 0; i < in.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(in[i]);
@@ -169,7 +147,8 @@ void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
             if (secondHalf)
                 continue;
             if (m_pendingSpace) { // whitespace before a line end would be stripped in transit
-                const char token[3] = {'=', hex[m_pendingSpace >> 4], hex[m_pendingSpace & 15]};
+                const char token[3] = {'=', textcore::HexDigit(m_pendingSpace >> 4),
+                                       textcore::HexDigit(m_pendingSpace)};
                 Put(out, token, 3);
                 m_pendingSpace = 0;
             }
@@ -188,7 +167,7 @@ void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
             const char token = char(c);
             Put(out, &token, 1);
         } else {
-            const char token[3] = {'=', hex[c >> 4], hex[c & 15]};
+            const char token[3] = {'=', textcore::HexDigit(c >> 4), textcore::HexDigit(c)};
             Put(out, token, 3);
         }
     }

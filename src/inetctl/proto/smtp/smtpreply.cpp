@@ -1,7 +1,5 @@
 #include "smtpreply.h"
 
-#include <cstring>
-
 namespace smtp {
 
 namespace {
@@ -49,27 +47,15 @@ ParseResult ParseReply(QByteArrayView data, Reply *reply, qsizetype *consumed, Q
     Reply result;
     qsizetype pos = 0;
     for (;;) {
-        const char *start = data.data() + pos;
-        const qsizetype left = data.size() - pos;
-        const void *nl = left > 0 ? std::memchr(start, '\n', size_t(left)) : nullptr;
-        if (!nl) {
-            // A line at the limit may still await its LF after the CR: that
-            // split must not refuse what one read would have taken.
-            if (left > kMaxReplyLine && !(left == kMaxReplyLine + 1 && start[kMaxReplyLine] == '\r')) {
-                *error = QStringLiteral("Reply line longer than %1 bytes").arg(kMaxReplyLine);
-                return ParseResult::Invalid;
-            }
-            return ParseResult::NeedMore;
-        }
-        qsizetype length = static_cast<const char *>(nl) - start;
-        pos += length + 1;
-        if (length > 0 && start[length - 1] == '\r')
-            --length;
-        if (length > kMaxReplyLine) {
+        QByteArrayView line;
+        qsizetype used = 0;
+        const ParseResult taken = net::TakeLine(data.sliced(pos), kMaxReplyLine, &line, &used);
+        if (taken == ParseResult::Invalid)
             *error = QStringLiteral("Reply line longer than %1 bytes").arg(kMaxReplyLine);
-            return ParseResult::Invalid;
-        }
-        const QByteArrayView line(start, length);
+        if (taken != ParseResult::Complete)
+            return taken;
+        pos += used;
+        const qsizetype length = line.size();
         if (!ValidCode(line) || (length > 3 && line[3] != ' ' && line[3] != '-')) {
             *error = QStringLiteral("Malformed reply \"%1\"").arg(Printable(line));
             return ParseResult::Invalid;

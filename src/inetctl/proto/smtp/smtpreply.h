@@ -1,4 +1,6 @@
 #pragma once
+#include "net/replyline.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -8,8 +10,9 @@
 namespace smtp {
 
 // RFC 5321 4.5.3.1.5 allows 512 octets per reply line. Real servers stay far
-// below; we accept eight times that and refuse more, so that a server that
-// never sends a line end cannot make the client buffer without bound.
+// below; we accept eight times that (the text, without its line end) and
+// refuse more, so that a server that never sends a line end cannot make the
+// client buffer without bound.
 constexpr qsizetype kMaxReplyLine = 4096;
 // An endless multi-line reply ("250-" forever) is cut off here; EHLO replies
 // have a dozen lines.
@@ -29,7 +32,7 @@ struct Reply {
     QStringList RawLines() const;
 };
 
-enum class ParseResult { Complete, NeedMore, Invalid };
+using net::ParseResult;
 
 // Parses the reply at the front of data (CRLF or bare LF line ends). On
 // Complete, *consumed is the number of bytes the reply took; on Invalid,
