@@ -198,6 +198,7 @@ void TestSmtpCodec::quotedPrintableRoundTripsAndKeepsLinesShort_data()
     QTest::newRow("trailing blanks before line end") << QByteArray("a  \r\nb\t\r\nc ");
     QTest::newRow("equals signs and controls") << QByteArray("a=b\x01\x7f\r\n");
     QTest::newRow("long line of blanks") << QByteArray(300, ' ');
+    QTest::newRow("tab at the very end") << QByteArray("last\t");
 }
 
 void TestSmtpCodec::quotedPrintableRoundTripsAndKeepsLinesShort()
@@ -231,6 +232,7 @@ void TestSmtpCodec::encodingChoice_data()
     QTest::newRow("UTF-8, 7-bit server") << QByteArray("caf\xc3\xa9") << false << Q << QByteArray("UTF-8");
     QTest::newRow("Latin-1 file") << QByteArray("caf\xe9") << true << E << QByteArray("ISO-8859-1");
     QTest::newRow("NUL octet") << QByteArray("a\0b", 3) << true << Q << QByteArray("US-ASCII");
+    QTest::newRow("long line, 8-bit at its end") << QByteArray(2000, 'a') + "\xc3\xa9" << true << Q << QByteArray("UTF-8");
 }
 
 void TestSmtpCodec::encodingChoice()

@@ -13,10 +13,11 @@ void BodyScan::Feed(QByteArrayView bytes)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
+    qsizetype slowUntil = -1; // a line the fast path gave up on is read octet by octet to its end
     while (i < n) {
         // Fast path: a whole line of plain ASCII without CR, outside a
-        // UTF-8 sequence.
-        if (!m_lastCR && !m_utf8Need) {
+        // UTF-8 sequence. Tried once per line, so the scan stays linear.
+        if (!m_lastCR && !m_utf8Need && i > slowUntil) {
             const void *lf = std::memchr(p + i, '\n', size_t(n - i));
             const qsizetype end = lf ? static_cast<const unsigned char *>(lf) - p : n;
             if (!std::memchr(p + i, '\r', size_t(end - i))
@@ -29,6 +30,7 @@ void BodyScan::Feed(QByteArrayView bytes)
                 i = end + 1;
                 continue;
             }
+            slowUntil = end;
         }
         const unsigned char c = p[i++];
         if (c == '\n' || c == '\r') {
@@ -175,8 +177,8 @@ void QpEncoder::Feed(QByteArrayView in, QByteArray &out)
 
 void QpEncoder::Finish(QByteArray &out)
 {
-    if (m_pendingSpace) {
-        const char token[3] = {'=', '2', m_pendingSpace == ' ' ? '0' : '9'};
+    if (m_pendingSpace) { // a blank at the very end would be stripped in transit too
+        const char token[3] = {'=', textcore::HexDigit(m_pendingSpace >> 4), textcore::HexDigit(m_pendingSpace)};
         Put(out, token, 3);
         m_pendingSpace = 0;
     }
