@@ -52,6 +52,8 @@ qsizetype IncompleteUtf8Tail(QByteArrayView bytes)
 QString Utf8OrLatin1Decoder::Decode(QByteArrayView bytes)
 {
     QString out;
+    // At most one character per octet: one allocation, not one per growth.
+    out.reserve(bytes.size() + m_held.size());
     const char *p = bytes.data();
     const qsizetype n = bytes.size();
     qsizetype i = 0;

@@ -1,6 +1,5 @@
 #pragma once
 #include <QString>
-#include <QStringView>
 
 namespace mime {
 
@@ -11,7 +10,9 @@ namespace mime {
 // next piece is then its second half.
 class LineEnds {
 public:
-    QString Feed(QStringView text);
+    // Works in the text's own buffer when it is the only owner: no second
+    // copy of megabytes of mail.
+    QString Feed(QString text);
     void Reset() { m_afterCR = false; }
 
 private:

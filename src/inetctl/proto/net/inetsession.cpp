@@ -21,12 +21,13 @@ namespace {
 constexpr qint64 kSocketReadBuffer = 1024 * 1024;
 // Largest single read handed to the engine.
 constexpr qint64 kReadChunk = 256 * 1024;
-// Longest stretch of input processing before the event loop gets its turn:
-// the window must keep painting and answering while a large message pours in.
+// Longest stretch of input processing, or of raising events, before the
+// event loop gets its turn: the window must keep painting and answering
+// while a large message pours in.
 constexpr qint64 kInputSliceMs = 5;
 } // namespace
 
-InetSession::Step::Step(InetSession *session, bool fromOwner) : m_session(session), m_fromOwner(fromOwner)
+InetSession::Step::Step(InetSession *session, bool raiseAtOnce) : m_session(session), m_raiseAtOnce(raiseAtOnce)
 {
     ++m_session->m_stepDepth;
 }
@@ -35,10 +36,10 @@ InetSession::Step::~Step()
 {
     if (--m_session->m_stepDepth > 0)
         return;
-    // Raised at once for a call from the owner; after a network or timer
-    // step, from the event loop, so that no handler ever runs inside a
-    // socket's signal (a handler may drop that very socket).
-    if (m_fromOwner)
+    // Raised at once where no socket's signal is on the stack (a call from
+    // the owner, input read from the event loop); else from the event loop,
+    // since a handler may drop that very socket.
+    if (m_raiseAtOnce)
         m_session->Deliver();
     else if (!m_session->m_outbox.empty())
         m_session->ScheduleDelivery();
@@ -65,14 +66,19 @@ void InetSession::SetTimeoutSeconds(int seconds)
     m_timeoutMs = qBound(1, seconds, 3600) * 1000;
 }
 
-void InetSession::Post(std::function<void()> event, quint64 tag)
+void InetSession::Post(std::function<void()> event, quint64 tag, Kind kind)
 {
-    m_outbox.push_back({std::move(event), tag});
+    m_news += kind == Kind::News;
+    m_outbox.push_back({std::move(event), tag, kind});
 }
 
 void InetSession::Withdraw(quint64 tag)
 {
-    std::erase_if(m_outbox, [tag](const Posted &posted) { return posted.tag == tag; });
+    std::erase_if(m_outbox, [this, tag](const Posted &posted) {
+        const bool drop = posted.tag == tag;
+        m_news -= drop && posted.kind == Kind::News;
+        return drop;
+    });
 }
 
 void InetSession::PostState(ConnState state)
@@ -95,8 +101,17 @@ void InetSession::Deliver()
         return; // the delivery already under way raises what was added
     m_delivering = true;
     const QPointer<InetSession> alive(this);
+    QElapsedTimer slice;
+    slice.start();
     while (!m_outbox.empty()) {
+        if (slice.elapsed() >= kInputSliceMs) {
+            // The window paints between turns; the rest is raised next.
+            m_delivering = false;
+            ScheduleDelivery();
+            return;
+        }
         const std::function<void()> event = std::move(m_outbox.front().raise);
+        m_news -= m_outbox.front().kind == Kind::News;
         m_outbox.pop_front();
         event();
         if (!alive)
@@ -395,8 +410,9 @@ void InetSession::SocketReadyRead()
 {
     if (sender() != m_socket)
         return;
-    const Step step(this, false);
-    DrainInput();
+    // Read from the event loop, where events can be raised as each reply
+    // is read: no handler runs inside the socket's own signal.
+    ScheduleDrain();
 }
 
 void InetSession::ScheduleDrain()
@@ -406,26 +422,40 @@ void InetSession::ScheduleDrain()
     m_drainScheduled = true;
     QMetaObject::invokeMethod(this, [this] {
         m_drainScheduled = false;
-        const Step step(this, false);
         DrainInput();
     }, Qt::QueuedConnection);
 }
 
 void InetSession::DrainInput()
 {
+    if (m_delivering) {
+        m_inputWaiting = true; // read once the handlers are done
+        return;
+    }
+    if (m_stepDepth > 0) {
+        ScheduleDrain();
+        return;
+    }
+    const QPointer<InetSession> alive(this);
     QElapsedTimer slice;
     slice.start();
     for (;;) {
-        // Held while handlers run, and after each step that posted events
-        // until they have been raised; the delivery reads on.
-        if (m_delivering || !m_outbox.empty()) {
-            m_inputWaiting = true;
-            return;
-        }
         if (!InputData().isEmpty()) {
-            OnInput();
-            if (!m_outbox.empty())
-                continue;
+            // One step: what the replies set off is raised when it ends,
+            // before the next reply is read.
+            const qsizetype before = InputData().size();
+            {
+                const Step step(this);
+                OnInput();
+            }
+            if (!alive)
+                return; // a handler had the owner deleted
+            if (m_delivering || EventsWaiting()) {
+                m_inputWaiting = true; // a handler still runs, or events wait their turn
+                return;
+            }
+            if (!InputData().isEmpty() && InputData().size() < before)
+                continue; // the next reply is already here
         }
         if (!m_socket || m_socket->bytesAvailable() <= 0)
             break;
@@ -447,8 +477,10 @@ void InetSession::DrainInput()
         if (got <= 0)
             break;
     }
-    if (!m_pendingEnd.isNull())
+    if (!m_pendingEnd.isNull()) {
+        const Step step(this);
         EndConnection();
+    }
 }
 
 void InetSession::SocketBytesWritten()
@@ -498,7 +530,7 @@ void InetSession::ConnectionEnded(const QString &detail)
     // What the server said before it closed still counts (a 421, a QUIT
     // reply, the end of a message): the end follows once all of it is read.
     m_pendingEnd = detail;
-    DrainInput();
+    ScheduleDrain();
 }
 
 void InetSession::EndConnection()
@@ -517,7 +549,7 @@ void InetSession::TimerFired()
     // held back while a handler runs (a modal box) are our delay, not its.
     if ((m_socket && m_socket->bytesAvailable() > 0) || m_inputWaiting) {
         WaitForServer(true);
-        DrainInput();
+        ScheduleDrain();
         return;
     }
     if (m_state == ConnState::Disconnecting) {

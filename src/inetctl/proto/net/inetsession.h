@@ -41,9 +41,11 @@ public:
 // and the outbox through which every event leaves.
 //
 // Events are posted while the engine works and raised only once the step
-// that posted them is complete: at the end of a call from the owner, or
-// from the event loop after a network or timer step (one server reply is
-// one step: what it set off is raised before the next is read). A handler
+// that posted them is complete: at the end of a call from the owner or of
+// the replies read in one pass (input is read from the event loop, never
+// inside the socket's signal), else from the event loop. A reply that
+// tells more than progress ends its pass: what it set off is raised before
+// the next reply is read. A handler
 // may then run a nested event loop, call back into the engine (Quit, a new
 // document) or have the owner deleted: the engine is consistent, and what a
 // handler starts is raised after the events already waiting, in order.
@@ -65,6 +67,9 @@ public:
     void SetTimeoutSeconds(int seconds);
     // Events posted and not yet raised: the owner stays busy until they are.
     bool EventsWaiting() const { return !m_outbox.empty(); }
+    // Of those, events that tell the owner more than progress: a step that
+    // posted one is raised before the next reply is read.
+    bool NewsWaiting() const { return m_news > 0; }
 
     // Starts states 1, 2, 3 and the TCP connection to remoteHost: at its own
     // ":port" if it names one, else at defaultPort; explicitPort (above 0)
@@ -78,22 +83,27 @@ public:
 
 protected:
     // Every way into the engine, from the owner or from the network, runs
-    // as one step: events it posts are raised when the outermost step ends.
+    // as one step: events it posts are raised when the outermost step ends,
+    // at once where no socket's signal is on the stack, else from the event
+    // loop.
     class Step {
     public:
-        explicit Step(InetSession *session, bool fromOwner = true);
+        explicit Step(InetSession *session, bool raiseAtOnce = true);
         ~Step();
         Step(const Step &) = delete;
         Step &operator=(const Step &) = delete;
 
     private:
         InetSession *m_session;
-        bool m_fromOwner;
+        bool m_raiseAtOnce;
     };
 
     // Queues an event for the owner (see above). Events of one piece of
     // work may carry its tag, to be withdrawn when new work supersedes it.
-    void Post(std::function<void()> event, quint64 tag = 0);
+    // Progress (bytes of a document that is under way) changes nothing a
+    // handler could ask about, so reading goes on behind it.
+    enum class Kind { News, Progress };
+    void Post(std::function<void()> event, quint64 tag = 0, Kind kind = Kind::News);
     void Withdraw(quint64 tag);
     void PostState(ConnState state);
     void PostError(InetError number, const QString &description, const QStringList &serverLines = {});
@@ -203,8 +213,10 @@ private:
     struct Posted {
         std::function<void()> raise;
         quint64 tag;
+        Kind kind;
     };
     std::deque<Posted> m_outbox;
+    int m_news = 0; // posted events that are not progress
     int m_stepDepth = 0;
     bool m_delivering = false;
     bool m_deliveryScheduled = false;

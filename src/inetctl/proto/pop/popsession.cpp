@@ -34,7 +34,8 @@ void PopSession::ExpectLines(Await await)
 
 void PopSession::Document(const pop::DocEvent &event)
 {
-    Post([this, event] { Listener()->DocProgress(event); }, m_retrievals);
+    Post([this, event] { Listener()->DocProgress(event); }, m_retrievals,
+         event.state == DocState::Data ? Kind::Progress : Kind::News);
 }
 
 void PopSession::PostProtocolState(PopProtocolState state)
@@ -82,7 +83,7 @@ void PopSession::Retrieve(int number, bool decodeMime)
 void PopSession::OnInput()
 {
     // One reply at a time until one sets off events.
-    while (!InputData().isEmpty() && !EventsWaiting()) {
+    while (!InputData().isEmpty() && !NewsWaiting()) {
         if (m_awaiting.isEmpty()) {
             Fail(InetError::ProtocolError, QStringLiteral("Unexpected data from the server"),
                  {QString::fromUtf8(InputData().first(qMin<qsizetype>(InputData().size(), 80)).toByteArray())});
@@ -92,7 +93,7 @@ void PopSession::OnInput()
         if (next == Await::CapaList || next == Await::RetrLines) {
             const qsizetype before = InputData().size();
             OnLines(next);
-            if (InputData().size() == before && !EventsWaiting())
+            if (InputData().size() == before && !NewsWaiting())
                 return; // the rest of the lines is still to come
             continue;
         }

@@ -56,7 +56,8 @@ void SmtpSession::Expect(Await await)
 
 void SmtpSession::Progress(DocState state, qint64 total, qint64 transferred)
 {
-    Post([this, state, total, transferred] { Listener()->DocProgress(state, total, transferred); });
+    Post([this, state, total, transferred] { Listener()->DocProgress(state, total, transferred); }, 0,
+         state == DocState::Data ? Kind::Progress : Kind::News);
 }
 
 void SmtpSession::OnConnected()
@@ -74,7 +75,7 @@ void SmtpSession::OnInput()
 {
     // One reply at a time until one sets off events; a reply that ends the
     // session, or starts TLS, leaves no input behind.
-    while (!InputData().isEmpty() && !EventsWaiting()) {
+    while (!InputData().isEmpty() && !NewsWaiting()) {
         smtp::Reply reply;
         qsizetype used = 0;
         QString error;
