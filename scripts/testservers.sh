@@ -171,16 +171,16 @@ read_pidfile() {
     printf '%s' "$pid"
 }
 
-pick_ports() { # prints two distinct free loopback ports
-    local out
+pick_ports() { # [N]: prints N (default 2) distinct free loopback ports
+    local n=${1:-2} out
     if out=$(perl -MIO::Socket::INET -e '
             my @s = map {
                 IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 0,
                                       Proto => "tcp", Listen => 1)
                     or die "bind: $!\n"
-            } 1 .. 2;
-            print join(" ", map { $_->sockport } @s), "\n";' 2>/dev/null) \
-        && [[ $out =~ ^[0-9]+\ [0-9]+$ ]]; then
+            } 1 .. $ARGV[0];
+            print join(" ", map { $_->sockport } @s), "\n";' "$n" 2>/dev/null) \
+        && [[ $out =~ ^[0-9]+(\ [0-9]+)*$ ]] && (($(wc -w <<<"$out") == n)); then
         printf '%s\n' "$out"
         return 0
     fi
@@ -188,15 +188,15 @@ pick_ports() { # prints two distinct free loopback ports
     # connection means nothing listens there.
     local -a found=()
     local p tries=0
-    while ((${#found[@]} < 2 && tries++ < 200)); do
+    while ((${#found[@]} < n && tries++ < 100 * n)); do
         p=$((20000 + (RANDOM * 32768 + RANDOM) % 12000))
-        [[ ${found[0]:-} != "$p" ]] || continue
+        [[ " ${found[*]} " != *" $p "* ]] || continue
         if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
             found+=("$p")
         fi
     done
-    ((${#found[@]} == 2)) || return 1
-    printf '%s %s\n' "${found[@]}"
+    ((${#found[@]} == n)) || return 1
+    printf '%s\n' "${found[*]}"
 }
 
 greets() { # PORT PREFIX: connects and checks the first line of the greeting
@@ -329,7 +329,7 @@ write_configs() { # uses the caller's variables
         "INSTANCE=$INSTANCE" "STATE=$L" "MAILBASE=$MAILBASE" "DOMAIN=$DOMAIN"
         "SMTP_PORT=$SMTP_PORT" "POP_PORT=$POP_PORT" "MAIL_UID=$MAIL_UID"
         "MAIL_GID=$MAIL_GID" "MAIL_USER=$MAIL_USER" "SIZE_LIMIT=$SIZE_LIMIT"
-        "BASE_DIR=$BASE_DIR" "CATCHALL=$CATCHALL"
+        "BASE_DIR=$BASE_DIR" "CATCHALL=$CATCHALL" "IDLE_SMTP_PORT=$IDLE_SMTP_PORT"
     )
     render "$TEMPLATES/main.cf.in" "${vars[@]}" >"$L/postfix/main.cf"
     render "$TEMPLATES/master.cf.in" "${vars[@]}" >"$L/postfix/master.cf"
@@ -379,6 +379,7 @@ write_instance_env() { # DEST: what stop (and the tests) need
         printf 'DOVECOT_BASE_DIR=%s\n' "$BASE_DIR"
         printf 'POSTFIX_PID=%s\nPOSTFIX_PID_START=%s\n' "${PF_PID:-}" "${PF_START:-}"
         printf 'DOVECOT_PID=%s\nDOVECOT_PID_START=%s\n' "${DV_PID:-}" "${DV_START:-}"
+        printf 'IDLE_SMTP_PORT=%s\n' "$IDLE_SMTP_PORT"
         tls_env
     } >"$tmp"
     mv -f "$tmp" "$1"
@@ -441,7 +442,7 @@ launch() {
         return 1
     fi
 
-    local deadline=$((SECONDS + READY_TIMEOUT)) smtp_ok=0 pop_ok=0 tls_ok=0
+    local deadline=$((SECONDS + READY_TIMEOUT)) smtp_ok=0 pop_ok=0 tls_ok=0 more_ok=0
     while ((SECONDS < deadline)); do
         if [[ -z $DV_PID ]] && DV_PID=$(read_pidfile "$BASE_DIR/master.pid") \
             && id=$(proc_id "$DV_PID"); then
@@ -453,12 +454,14 @@ launch() {
         ((smtp_ok)) || { greets "$SMTP_PORT" 220 2>/dev/null && smtp_ok=1; }
         ((pop_ok)) || { greets "$POP_PORT" +OK 2>/dev/null && pop_ok=1; }
         ((tls_ok)) || { tls_ready 2>/dev/null && tls_ok=1; }
-        ((smtp_ok && pop_ok && tls_ok)) && [[ -n $DV_START && -n $PF_START ]] && return 0
+        ((more_ok)) || { greets "$IDLE_SMTP_PORT" 220 2>/dev/null && more_ok=1; }
+        ((smtp_ok && pop_ok && tls_ok && more_ok)) && [[ -n $DV_START && -n $PF_START ]] && return 0
         sleep 0.05
     done
     ((smtp_ok)) || note "SMTP server on 127.0.0.1:$SMTP_PORT gave no 220 greeting within ${READY_TIMEOUT}s"
     ((pop_ok)) || note "POP3 server on 127.0.0.1:$POP_PORT gave no +OK greeting within ${READY_TIMEOUT}s"
-    ((tls_ok)) || note "the TLS services on $TLS_NET.1-4 did not all answer within ${READY_TIMEOUT}s"
+    ((tls_ok)) || note "the TLS services on $TLS_NET.1-4 and .6 did not all answer within ${READY_TIMEOUT}s"
+    ((more_ok)) || note "the idle-closing SMTP on 127.0.0.1:$IDLE_SMTP_PORT gave no 220 greeting within ${READY_TIMEOUT}s"
     return 1
 }
 
@@ -507,8 +510,8 @@ cmd_start() {
 
     local attempt rc ports
     for attempt in 1 2 3; do
-        ports=$(pick_ports) || die "found no free loopback port"
-        read -r SMTP_PORT POP_PORT <<<"$ports"
+        ports=$(pick_ports 3) || die "found no free loopback port"
+        read -r SMTP_PORT POP_PORT IDLE_SMTP_PORT <<<"$ports"
         tls_pick
         write_configs
         rc=0

@@ -167,6 +167,24 @@ alice bob-pw -ERR
 dave dave-pw -ERR
 EOF
 
+# ---- the self-signed pair fails a client that trusts only the test authority
+for proto in smtp:SELFSIGNED_SMTP_PORT pop3:SELFSIGNED_POP_PORT; do
+    check "${proto%%:*} on SELFSIGNED_HOST is self-signed" eval '[[ $(openssl s_client -starttls "${proto%%:*}" \
+        -connect "$(env_of "$A" SELFSIGNED_HOST):$(env_of "$A" "${proto#*:}")" \
+        -CAfile "$(env_of "$A" TLS_CA_FILE)" </dev/null 2>/dev/null) == *"Verify return code: 18 "* ]]'
+done
+
+# ---- the idle-closing SMTP hangs up after 2 s of silence
+idle_close() {
+    local fd line start=${EPOCHREALTIME/[.,]/}
+    exec {fd}<>"/dev/tcp/127.0.0.1/$(env_of "$A" IDLE_SMTP_PORT)" || return 1
+    read -r -t 5 line <&"$fd" && read -r -t 5 line <&"$fd"
+    exec {fd}>&-
+    local ms=$(((${EPOCHREALTIME/[.,]/} - start) / 1000))
+    [[ $line == "421 4.4.2 "*"timeout exceeded"* ]] && ((ms > 1500 && ms < 4000))
+}
+check "idle SMTP says 421 after 2 s of silence" idle_close
+
 # ---- seed and empty
 printf 'Subject: lf\n\nline\n.dot line\n' >"$WORK/lf.eml"
 printf 'Subject: crlf\r\n\r\nline\r\n' >"$WORK/crlf.eml"

@@ -9,13 +9,16 @@
 #   NET.2  expired            SMTP STARTTLS, POP3 STLS
 #   NET.3  another host name  SMTP STARTTLS, POP3 STLS
 #   NET.4  unknown authority  SMTP STARTTLS, POP3 STLS
+#   NET.6  self-signed        SMTP STARTTLS, POP3 STLS
 #
 # The certificates come from a test authority made on every start
-# (DIR/tls/ca.pem); nothing is added to the machine's trust store.
+# (DIR/tls/ca.pem), except the self-signed one (DIR/tls/selfsigned.pem);
+# nothing is added to the machine's trust store.
 
 readonly TLS_IMPLICIT_SMTP=465
 readonly TLS_IMPLICIT_POP=995
 readonly TLS_WRONG_NAME=elsewhere.invalid
+readonly TLS_SELF_SIGNED_NAME="Orvanta self-signed test"
 
 tls_port_free() { # ADDR PORT: nothing answers there
     ! (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null
@@ -30,8 +33,8 @@ tls_pick() {
         tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_SMTP" && tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_POP" \
             && break
     done
-    ports=$(pick_ports) || die "found no free loopback port"
-    read -r TLS_SMTP_PORT TLS_POP_PORT <<<"$ports"
+    ports=$(pick_ports 4) || die "found no free loopback port"
+    read -r TLS_SMTP_PORT TLS_POP_PORT SELFSIGNED_SMTP_PORT SELFSIGNED_POP_PORT <<<"$ports"
 }
 
 # Signs a certificate for SUBJECT_ALT_NAMES with the authority in CADIR.
@@ -69,6 +72,14 @@ CNF
     rm -rf -- "$work"
 }
 
+# A certificate that signs itself, as a small server makes for itself.
+tls_self_signed() { # OUT SAN NAME
+    openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 730 \
+        -keyout "$1.key" -out "$1.pem" -subj "/O=Orvanta tests/CN=$3" \
+        -addext "subjectAltName=$2" -addext "extendedKeyUsage=serverAuth" \
+        2>/dev/null || die "openssl could not make $1.pem"
+}
+
 tls_authority() { # BASE NAME
     openssl req -x509 -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 3650 \
         -keyout "$1.key" -out "$1.pem" -subj "/O=Orvanta tests/CN=$2" \
@@ -89,6 +100,7 @@ tls_make_certs() {
     tls_issue "$T/expired" "$T/ca" "IP:$TLS_NET.2" 20200101000000Z 20210101000000Z
     tls_issue "$T/wronghost" "$T/ca" "DNS:$TLS_WRONG_NAME" "$now" "$later"
     tls_issue "$T/unknown" "$T/other-ca" "IP:$TLS_NET.4" "$now" "$later"
+    tls_self_signed "$T/selfsigned" "IP:$TLS_NET.6" "$TLS_SELF_SIGNED_NAME"
     # The authority that signed "unknown" must not be trusted by anyone.
     rm -f -- "$T/other-ca.key" "$T/other-ca.pem" "$T/ca.key"
     # Postfix and Dovecot read the keys as root before dropping privileges.
@@ -101,7 +113,8 @@ tls_write_configs() {
     tls_make_certs
     local -a vars=("INSTANCE=$INSTANCE" "TLS_NET=$TLS_NET" "TLS_DIR=$T" "TLS_SMTP_PORT=$TLS_SMTP_PORT"
         "TLS_POP_PORT=$TLS_POP_PORT" "TLS_IMPLICIT_SMTP=$TLS_IMPLICIT_SMTP"
-        "TLS_IMPLICIT_POP=$TLS_IMPLICIT_POP")
+        "TLS_IMPLICIT_POP=$TLS_IMPLICIT_POP" "SELFSIGNED_SMTP_PORT=$SELFSIGNED_SMTP_PORT"
+        "SELFSIGNED_POP_PORT=$SELFSIGNED_POP_PORT")
     render "$TEMPLATES/tls-master.cf.in" "${vars[@]}" >>"$L/postfix/master.cf"
     render "$TEMPLATES/tls-dovecot.conf.in" "${vars[@]}" >>"$L/dovecot/dovecot.conf"
 }
@@ -113,6 +126,9 @@ tls_env() {
     printf 'TLS_EXPIRED_HOST=%s\nTLS_WRONGHOST_HOST=%s\nTLS_UNKNOWN_CA_HOST=%s\n' \
         "$TLS_NET.2" "$TLS_NET.3" "$TLS_NET.4"
     printf 'TLS_WRONGHOST_NAME=%s\n' "$TLS_WRONG_NAME"
+    printf 'SELFSIGNED_HOST=%s\nSELFSIGNED_SMTP_PORT=%s\nSELFSIGNED_POP_PORT=%s\n' \
+        "$TLS_NET.6" "$SELFSIGNED_SMTP_PORT" "$SELFSIGNED_POP_PORT"
+    printf 'SELFSIGNED_CERT_FILE=%s\n' "$T/selfsigned.pem"
 }
 
 # True when every TLS service answers.
@@ -121,6 +137,8 @@ tls_ready() {
     for n in 1 2 3 4; do
         greets_at "$TLS_NET.$n" "$TLS_SMTP_PORT" 220 && greets_at "$TLS_NET.$n" "$TLS_POP_PORT" +OK || return 1
     done
+    greets_at "$TLS_NET.6" "$SELFSIGNED_SMTP_PORT" 220 && greets_at "$TLS_NET.6" "$SELFSIGNED_POP_PORT" +OK \
+        || return 1
     ! tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_SMTP" && ! tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_POP"
 }
 
