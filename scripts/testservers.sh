@@ -18,6 +18,8 @@ readonly HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly TEMPLATES=$HERE/testservers
 # shellcheck source=SCRIPTDIR/testservers/tls.sh
 . "$TEMPLATES/tls.sh"
+# shellcheck source=SCRIPTDIR/testservers/signin.sh
+. "$TEMPLATES/signin.sh"
 readonly PACKAGES=(postfix dovecot-core dovecot-pop3d openssl)
 readonly DOMAIN=orvanta.test
 readonly MAIL_USER=orvmailtest
@@ -335,6 +337,7 @@ write_configs() { # uses the caller's variables
     render "$TEMPLATES/master.cf.in" "${vars[@]}" >"$L/postfix/master.cf"
     render "$TEMPLATES/dovecot.conf.in" "${vars[@]}" >"$L/dovecot/dovecot.conf"
     tls_write_configs
+    signin_write_configs
 
     {
         for u in "${USERS[@]}"; do
@@ -381,6 +384,7 @@ write_instance_env() { # DEST: what stop (and the tests) need
         printf 'DOVECOT_PID=%s\nDOVECOT_PID_START=%s\n' "${DV_PID:-}" "${DV_START:-}"
         printf 'IDLE_SMTP_PORT=%s\n' "$IDLE_SMTP_PORT"
         tls_env
+        signin_env
     } >"$tmp"
     mv -f "$tmp" "$1"
 }
@@ -454,14 +458,14 @@ launch() {
         ((smtp_ok)) || { greets "$SMTP_PORT" 220 2>/dev/null && smtp_ok=1; }
         ((pop_ok)) || { greets "$POP_PORT" +OK 2>/dev/null && pop_ok=1; }
         ((tls_ok)) || { tls_ready 2>/dev/null && tls_ok=1; }
-        ((more_ok)) || { greets "$IDLE_SMTP_PORT" 220 2>/dev/null && more_ok=1; }
+        ((more_ok)) || { signin_ready 2>/dev/null && greets "$IDLE_SMTP_PORT" 220 2>/dev/null && more_ok=1; }
         ((smtp_ok && pop_ok && tls_ok && more_ok)) && [[ -n $DV_START && -n $PF_START ]] && return 0
         sleep 0.05
     done
     ((smtp_ok)) || note "SMTP server on 127.0.0.1:$SMTP_PORT gave no 220 greeting within ${READY_TIMEOUT}s"
     ((pop_ok)) || note "POP3 server on 127.0.0.1:$POP_PORT gave no +OK greeting within ${READY_TIMEOUT}s"
     ((tls_ok)) || note "the TLS services on $TLS_NET.1-4 and .6 did not all answer within ${READY_TIMEOUT}s"
-    ((more_ok)) || note "the idle-closing SMTP on 127.0.0.1:$IDLE_SMTP_PORT gave no 220 greeting within ${READY_TIMEOUT}s"
+    ((more_ok)) || note "the sign-in services or the idle-closing SMTP did not all answer within ${READY_TIMEOUT}s"
     return 1
 }
 
@@ -510,9 +514,10 @@ cmd_start() {
 
     local attempt rc ports
     for attempt in 1 2 3; do
-        ports=$(pick_ports 3) || die "found no free loopback port"
-        read -r SMTP_PORT POP_PORT IDLE_SMTP_PORT <<<"$ports"
+        ports=$(pick_ports 4) || die "found no free loopback port"
+        read -r SMTP_PORT POP_PORT SUBMIT_CLEAR_PORT IDLE_SMTP_PORT <<<"$ports"
         tls_pick
+        signin_pick
         write_configs
         rc=0
         launch || rc=$?

@@ -167,6 +167,40 @@ alice bob-pw -ERR
 dave dave-pw -ERR
 EOF
 
+# ---- sign-in services: HOST PORT (servers.env keys) MODE MECH USER PASS -> result
+host_of() { [[ $1 =~ ^[A-Z_]+$ ]] && env_of "$A" "$1" || printf '%s' "$1"; }
+ALL=mechs=PLAIN,LOGIN,SCRAM-SHA-1,SCRAM-SHA-256 SENT="mail=250 rcpt=250 data=250"
+REFUSED="mail=530 5.7.0 <a@orvanta.test>: Sender address rejected: Authentication required"
+if command -v python3 >/dev/null; then
+    while read -r host port mode mech user pass want; do
+        got=$(python3 "${TS%/*}/testservers/signin-client.py" "$(host_of "$host")" "$(env_of "$A" "$port")" \
+            "$mode" "$(env_of "$A" TLS_CA_FILE)" "$mech" "$user" "$pass" a@orvanta.test bob@orvanta.test 2>&1)
+        want=${want//'$ALL'/$ALL} want=${want//'$SENT'/$SENT} want=${want//'$REFUSED'/$REFUSED}
+        check "$port $mode $mech $user/$pass -> $want (got $got)" test "$got" = "$want"
+    done <<'EOF'
+SUBMIT_HOST SUBMIT_PORT clear - alice alice-pw mechs= mail=530 5.7.0 Must issue a STARTTLS command first
+SUBMIT_HOST SUBMIT_PORT starttls - alice alice-pw $ALL $REFUSED
+SUBMIT_HOST SUBMIT_PORT starttls SCRAM-SHA-256 alice@orvanta.test alice-pw $ALL auth=235 $SENT
+SUBMIT_HOST SUBMIT_PORT starttls PLAIN alice bob-pw $ALL auth=535 $REFUSED
+SUBMIT_HOST SUBMIT_SCRAM_SHA_256_PORT starttls SCRAM-SHA-256 alice alice-pw mechs=SCRAM-SHA-256 auth=235 $SENT
+SUBMIT_HOST SUBMIT_SCRAM_SHA_256_PORT starttls PLAIN alice alice-pw mechs=SCRAM-SHA-256 auth=535 $REFUSED
+SUBMIT_HOST SUBMIT_SCRAM_SHA_1_PORT starttls SCRAM-SHA-1 bob bob-pw mechs=SCRAM-SHA-1 auth=235 $SENT
+SUBMIT_HOST SUBMIT_SCRAM_SHA_1_PORT starttls SCRAM-SHA-256 bob bob-pw mechs=SCRAM-SHA-1 auth=535 $REFUSED
+SUBMIT_HOST SUBMIT_PLAIN_PORT starttls PLAIN carol carol-pw mechs=PLAIN auth=235 $SENT
+SUBMIT_HOST SUBMIT_PLAIN_PORT starttls LOGIN carol carol-pw mechs=PLAIN auth=535 $REFUSED
+SUBMIT_HOST SUBMIT_LOGIN_PORT starttls LOGIN catchall catchall-pw mechs=LOGIN auth=235 $SENT
+SUBMIT_HOST SUBMIT_LOGIN_PORT starttls SCRAM-SHA-1 catchall catchall-pw mechs=LOGIN auth=535 $REFUSED
+SUBMITS_HOST SUBMITS_PORT implicit - demo demo-pw $ALL $REFUSED
+SUBMITS_HOST SUBMITS_PORT implicit PLAIN demo demo-pw $ALL auth=235 $SENT
+127.0.0.1 SUBMIT_CLEAR_PORT clear - demo demo-pw $ALL $REFUSED
+127.0.0.1 SUBMIT_CLEAR_PORT clear LOGIN DEMO@orvanta.test demo-pw $ALL auth=235 $SENT
+127.0.0.1 SMTP_PORT clear - demo demo-pw mechs= $SENT
+EOF
+    check "mail sent after sign-in is delivered" wait_for_file "$MB/bob/new" "Subject: signed in with SCRAM-SHA-1"
+else
+    printf 'SKIP: the sign-in checks need python3\n'
+fi
+
 # ---- the self-signed pair fails a client that trusts only the test authority
 for proto in smtp:SELFSIGNED_SMTP_PORT pop3:SELFSIGNED_POP_PORT; do
     check "${proto%%:*} on SELFSIGNED_HOST is self-signed" eval '[[ $(openssl s_client -starttls "${proto%%:*}" \

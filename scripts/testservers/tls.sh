@@ -9,6 +9,7 @@
 #   NET.2  expired            SMTP STARTTLS, POP3 STLS
 #   NET.3  another host name  SMTP STARTTLS, POP3 STLS
 #   NET.4  unknown authority  SMTP STARTTLS, POP3 STLS
+#   NET.5  good certificate   SMTP 465 with sign-in (signin.sh)
 #   NET.6  self-signed        SMTP STARTTLS, POP3 STLS
 #
 # The certificates come from a test authority made on every start
@@ -31,7 +32,7 @@ tls_pick() {
     while ((tries++ < 50)); do
         TLS_NET=127.$((64 + RANDOM % 128)).$((RANDOM % 256))
         tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_SMTP" && tls_port_free "$TLS_NET.1" "$TLS_IMPLICIT_POP" \
-            && break
+            && tls_port_free "$TLS_NET.5" "$TLS_IMPLICIT_SMTP" && break
     done
     ports=$(pick_ports 4) || die "found no free loopback port"
     read -r TLS_SMTP_PORT TLS_POP_PORT SELFSIGNED_SMTP_PORT SELFSIGNED_POP_PORT <<<"$ports"
@@ -100,6 +101,7 @@ tls_make_certs() {
     tls_issue "$T/expired" "$T/ca" "IP:$TLS_NET.2" 20200101000000Z 20210101000000Z
     tls_issue "$T/wronghost" "$T/ca" "DNS:$TLS_WRONG_NAME" "$now" "$later"
     tls_issue "$T/unknown" "$T/other-ca" "IP:$TLS_NET.4" "$now" "$later"
+    tls_issue "$T/submits" "$T/ca" "IP:$TLS_NET.5" "$now" "$later"
     tls_self_signed "$T/selfsigned" "IP:$TLS_NET.6" "$TLS_SELF_SIGNED_NAME"
     # The authority that signed "unknown" must not be trusted by anyone.
     rm -f -- "$T/other-ca.key" "$T/other-ca.pem" "$T/ca.key"
