@@ -2,8 +2,10 @@
 # Starts the program on a working local setup: a private SMTP and POP3 server
 # on loopback (scripts/testservers.sh, through sudo when not root), a demo
 # mailbox with a few messages, and a working folder whose Orvmail.cfg points
-# at both. The program starts there as the invoking user, handed the demo
-# address and a message file; the servers stop when it ends.
+# at both. Mail goes out through the SMTP service that requires sign-in, as
+# real providers do; the program signs in there as the demo user. The
+# program starts in that folder as the invoking user, handed the demo address
+# and a message file; the servers stop when it ends.
 #
 #   scripts/demo.sh
 #
@@ -85,7 +87,7 @@ declare -A env=()
 while IFS='=' read -r key value; do
     env[$key]=$value
 done <"$servers/servers.env"
-smtp_port=${env[SMTP_PORT]:-} pop_port=${env[POP_PORT]:-}
+smtp_port=${env[SUBMIT_CLEAR_PORT]:-} pop_port=${env[POP_PORT]:-}
 password=""
 for ((i = 1; i <= 20; i++)); do
     if [[ ${env[USER$i]:-} == "$USER_NAME" ]]; then
@@ -102,8 +104,9 @@ cat >"$work/message.txt" <<EOF
 Hello from the Orvanta Mail demo.
 
 This text comes from $work/message.txt.
-It went out through the private SMTP server on 127.0.0.1:$smtp_port
-and came back in through the POP3 server on 127.0.0.1:$pop_port.
+It went out through the private SMTP server on 127.0.0.1:$smtp_port,
+signed in as $USER_NAME, and came back in through the POP3 server on
+127.0.0.1:$pop_port.
 EOF
 
 cat <<EOF
@@ -111,14 +114,16 @@ cat <<EOF
   Orvanta Mail demo
   -----------------
   Private mail servers on this machine (they stop when the window closes):
-    SMTP 127.0.0.1:$smtp_port    POP3 127.0.0.1:$pop_port
+    SMTP 127.0.0.1:$smtp_port (sign-in required)    POP3 127.0.0.1:$pop_port
   Mailbox:  $ADDRESS    user name: $USER_NAME    password: $password
   Working folder: $work
 
-  1. Send Mail page: press Send. The message goes to $ADDRESS.
-  2. Connect To page: type the password $password into Password and press
-     the Connect button of the POP server.
-  3. Get Mail page: message 1 of $((seeded + 1)) is shown; step with the arrows beside
+  1. Connect To page: type the password $password into Password. The user
+     name $USER_NAME is already there; both servers take this sign-in.
+  2. Send Mail page: press Send. The program signs in to the SMTP server
+     as $USER_NAME, and the message goes to $ADDRESS.
+  3. Connect To page: press the Connect button of the POP server.
+  4. Get Mail page: message 1 of $((seeded + 1)) is shown; step with the arrows beside
      "Message:" to the last one, the message you just sent.
 
 EOF

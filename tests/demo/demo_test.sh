@@ -88,8 +88,9 @@ check "servers are stopped when the program ends" down 0
 check "no server folder owned by root stays behind" test ! -e "$ORV_DEMO_DIR/servers"
 out=$(<"$base/out")
 check "the password is printed" grep -q 'password: demo-pw' <<<"$out"
-for step in "Send Mail page: press Send" "Connect To page: type the password demo-pw" \
-    "Get Mail page: message 1 of 4"; do
+# The password comes first: the program signs in with it at the first Send.
+for step in "1. Connect To page: type the password demo-pw" "2. Send Mail page: press Send" \
+    "4. Get Mail page: message 1 of 4"; do
     check "printed: $step" grep -qF "$step" <<<"$out"
 done
 check "the working folder keeps Orvmail.cfg and the message file" \

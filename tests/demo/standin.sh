@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Stands in for the program in the demo and checks, from where the program
 # would run, what it would rely on: the argument, Orvmail.cfg, live servers,
-# the printed password, the seeded mailbox, and that mail to the demo
-# address lands in the mailbox it reads. Writes "KEY=VALUE" facts and
+# the printed password, the seeded mailbox, that the SMTP server requires
+# sign-in and takes the demo user with that password, and that mail to the
+# demo address lands in the mailbox it reads. Writes "KEY=VALUE" facts and
 # "FAIL: ..." lines to $STANDIN_REPORT.
 #
 # STANDIN_MODE   check (default) | fail (exit 3) | wait (until a signal)
@@ -123,6 +124,10 @@ if [[ -n $smtp_port && -n $pop_port && -n $password ]]; then
         recv "$sfd"
         [[ $line == 220* ]] || fail "SMTP greeting: $line"
         smtp "$sfd" "EHLO standin.test"
+        smtp "$sfd" "MAIL FROM:<$ADDRESS>"
+        [[ $line == "530 5.7.0 "*"Authentication required"* ]] || fail "MAIL before sign-in: $line"
+        smtp "$sfd" "AUTH PLAIN $(printf '\0demo\0%s' "$password" | base64 -w 0)"
+        [[ $code == 235 ]] || fail "sign-in as demo with the printed password: $line"
         smtp "$sfd" "MAIL FROM:<$ADDRESS>"
         [[ $code == 250 ]] || fail "MAIL FROM: $line"
         smtp "$sfd" "RCPT TO:<$ADDRESS>"
