@@ -50,6 +50,11 @@ void TInternetControl::PrepareCall()
     m_session->SetTimeoutSeconds(Timeout());
 }
 
+void TInternetControl::SetCertificateDecider(CertificateDecider *decider)
+{
+    m_session->SetCertificateDecider(decider);
+}
+
 void TInternetControl::Connect(const std::optional<QString> &remoteHost, const std::optional<int> &remotePort)
 {
     if (m_session->State() != ConnState::Disconnected)

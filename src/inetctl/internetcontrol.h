@@ -53,6 +53,9 @@ public:
     void Connect(const std::optional<QString> &remoteHost = std::nullopt,
                  const std::optional<int> &remotePort = std::nullopt);
     virtual void Quit() = 0;
+    // Who decides about a certificate that no known authority vouches for
+    // (the window's dialog); without one such a certificate is refused.
+    void SetCertificateDecider(CertificateDecider *decider);
 
     QSize sizeHint() const override { return QSize(32, 32); }
 

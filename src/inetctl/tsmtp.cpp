@@ -64,6 +64,7 @@ void TSMTP::SendDoc(const std::optional<TDocHeaders> &headers, const std::option
         document.text = inputData->toUtf8();
     }
     PrepareCall();
+    m_session->SetCredentials(m_userId.toUtf8(), m_password.toUtf8());
     m_session->SendDocument(std::move(document));
 }
 

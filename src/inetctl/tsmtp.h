@@ -7,9 +7,19 @@
 // The SMTP client control (interface ISmtpControl).
 class TSMTP : public TInternetControl, private SmtpListener {
     Q_OBJECT
+    // The account for SMTP sign-in (RFC 4954), taken at each SendDoc: the
+    // session signs in before its first document when the server offers
+    // sign-in and Password is not empty.
+    Q_PROPERTY(QString UserId READ UserId WRITE SetUserId)
+    Q_PROPERTY(QString Password READ Password WRITE SetPassword)
 public:
     explicit TSMTP(QWidget *parent = nullptr);
     ~TSMTP() override;
+
+    QString UserId() const { return m_userId; }
+    void SetUserId(const QString &id) { m_userId = id; }
+    QString Password() const { return m_password; }
+    void SetPassword(const QString &password) { m_password = password; }
 
     // From Verify until the check, and every document it set off, has ended
     // and been reported.
@@ -32,6 +42,8 @@ private:
     void DocProgress(DocState state, qint64 total, qint64 transferred) override;
     void RunVerify(const QString &recipients);
 
+    QString m_userId;
+    QString m_password;
     TDocInput m_docInput;
     SmtpSession *m_session;
     int m_verifying = 0;

@@ -39,6 +39,9 @@ void TMailForm::BindHandlers()
     onChange(eUserName, &TMailForm::ePOPServerChange);
     onChange(ePassword, &TMailForm::ePOPServerChange);
 
+    SMTP1->SetCertificateDecider(this);
+    POP1->SetCertificateDecider(this);
+
     // The controls' events: direct connections, so that by-reference
     // arguments written by a handler reach the control.
     connect(SMTP1, &TInternetControl::OnError, this,

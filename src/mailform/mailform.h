@@ -1,4 +1,5 @@
 #pragma once
+#include "net/trust.h"
 #include "opendialog.h"
 #include "ui_mailform.h"
 #include "updown.h"
@@ -12,7 +13,7 @@ class TDocOutput;
 // The one window of the program. Its behaviour lives in its event handlers,
 // named after the control and event they serve; the files of this folder
 // hold them by concern.
-class TMailForm : public QWidget, private Ui::MailForm {
+class TMailForm : public QWidget, private Ui::MailForm, private CertificateDecider {
     Q_OBJECT
 public:
     explicit TMailForm(QWidget *parent = nullptr);
@@ -61,6 +62,9 @@ private:
     void BuildHeaders();
     void SendMessageText();
     void SendMessageFile(const QString &FileName);
+
+    // Certificates no known authority vouches for, put to the user
+    bool TrustCertificate(const CertificateQuestion &question) override;
 
     // Errors
     void ErrorBox(const QString &text);

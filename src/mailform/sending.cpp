@@ -24,6 +24,10 @@ void TMailForm::SendBtnClick(QObject *)
         return;
     FAddressVerified = false;
     FSmtpFailed = false;
+    // Sign-in, where the server asks for it, uses the account of the
+    // Connect To page (the password is typed after start-up).
+    SMTP1->SetUserId(eUserName->text().isEmpty() ? eHomeAddr->text() : eUserName->text());
+    SMTP1->SetPassword(ePassword->text());
     QString recipients = eTo->text();
     if (!eCC->text().isEmpty())
         recipients += QStringLiteral(", ") + eCC->text();

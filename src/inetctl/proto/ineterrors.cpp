@@ -21,8 +21,11 @@ QString toString(InetError error)
     case InetError::StatFailed: return QStringLiteral("StatFailed");
     case InetError::RetrieveFailed: return QStringLiteral("RetrieveFailed");
     case InetError::QuitFailed: return QStringLiteral("QuitFailed");
+    case InetError::SignInRequired: return QStringLiteral("SignInRequired");
+    case InetError::SignInNotEncrypted: return QStringLiteral("SignInNotEncrypted");
     case InetError::TlsFailed: return QStringLiteral("TlsFailed");
     case InetError::CertificateRejected: return QStringLiteral("CertificateRejected");
+    case InetError::EncryptionMissing: return QStringLiteral("EncryptionMissing");
     }
     return QStringLiteral("InetError(%1)").arg(short(error));
 }

@@ -30,17 +30,28 @@
 //  1017    BadAddress         the document has no usable sender or recipients
 //  1018    FileError          the body file is not named, cannot be opened or
 //                             cannot be read
-//  1020    AuthFailed         USER or PASS was refused
+//  1020    AuthFailed         USER or PASS was refused, or the SMTP server
+//                             refused the sign-in (AUTH: a wrong password)
 //  1021    StatFailed         STAT was refused or its reply is malformed
 //  1022    RetrieveFailed     RETR was refused (e.g. no such message)
 //  1023    QuitFailed         the server refused QUIT (the connection is
 //                             closed anyway; mailbox changes may be lost)
+//  1024    SignInRequired     the SMTP server requires sign-in and no password
+//                             was typed, or it offers no sign-in method this
+//                             program has
+//  1025    SignInNotEncrypted the SMTP server requires sign-in over a
+//                             connection in clear to another host: the
+//                             password was not sent
 //  1030    TlsFailed          the encrypted connection could not be made: the
 //                             server offered STARTTLS / STLS and then refused
 //                             it, or the TLS handshake failed or was cut off
 //  1031    CertificateRejected the server's certificate did not verify
 //                             (expired, for another host name, unknown
-//                             authority, self-signed, ...)
+//                             authority, self-signed, ...), or the user
+//                             did not trust it
+//  1032    EncryptionMissing  a server that offered STARTTLS / STLS before
+//                             offers no encryption now (or port 587 offers
+//                             none): the session ends before anything is sent
 enum class InetError : short {
     ConnectFailed = 1003,
     ConnectionLost = 1004,
@@ -60,8 +71,11 @@ enum class InetError : short {
     StatFailed = 1021,
     RetrieveFailed = 1022,
     QuitFailed = 1023,
+    SignInRequired = 1024,
+    SignInNotEncrypted = 1025,
     TlsFailed = 1030,
     CertificateRejected = 1031,
+    EncryptionMissing = 1032,
 };
 
 // Short name for messages and test output.

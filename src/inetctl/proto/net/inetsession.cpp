@@ -1,11 +1,13 @@
 #include "inetsession.h"
 #include "hostport.h"
 #include "tlserrors.h"
+#include "userstore.h"
 
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QSslSocket>
 
+#include <algorithm>
 #include <utility>
 
 #ifdef __linux__
@@ -140,6 +142,9 @@ void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitP
     const Step step(this);
     Shutdown();
     ResetSession();
+    m_openHost = remoteHost;
+    m_openDefaultPort = defaultPort;
+    m_openExplicitPort = explicitPort;
     m_connectErrors.clear();
     m_addresses.clear();
 
@@ -164,6 +169,43 @@ void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitP
     PostState(ConnState::Resolving);
     WaitForServer(true); // a lookup that never answers is given up like a silent server
     m_lookupId = QHostInfo::lookupHost(where.host, this, &InetSession::HostLookedUp);
+}
+
+void InetSession::Reopen()
+{
+    Open(m_openHost, m_openDefaultPort, m_openExplicitPort);
+}
+
+bool InetSession::PeerIsLoopback() const
+{
+    return m_socket && m_socket->peerAddress().isLoopback();
+}
+
+QString InetSession::ServerKey() const
+{
+    return UserStore::ServerKey(m_verifyName, m_port);
+}
+
+void InetSession::NoteEncryptionOffered()
+{
+    QString error;
+    if (!UserStore::NoteEncryptionOffered(ServerKey(), &error))
+        qWarning("Could not remember that %s offers encryption: %s", qPrintable(m_peerText), qPrintable(error));
+}
+
+bool InetSession::MustEncrypt(QString *why, quint16 submissionPort) const
+{
+    const QString tail = QStringLiteral("someone may be interfering with the connection. No password or message "
+                                        "was sent");
+    if (UserStore::OfferedEncryption(ServerKey())) {
+        *why = QStringLiteral("%1 offered encryption before and no longer does: %2").arg(m_peerText, tail);
+        return true;
+    }
+    if (submissionPort > 0 && m_port == submissionPort && !PeerIsLoopback()) {
+        *why = QStringLiteral("%1 offers no encryption on the mail submission port: %2").arg(m_peerText, tail);
+        return true;
+    }
+    return false;
 }
 
 void InetSession::Shutdown()
@@ -387,10 +429,67 @@ void InetSession::SocketSslErrors(const QList<QSslError> &errors)
 {
     if (sender() != m_socket)
         return;
-    // Not ignored, so the socket fails the handshake next; the session ends
-    // in the (queued) error that follows, with these words.
+    // Unless trusted here, the socket fails the handshake next; the session
+    // ends in the (queued) error that follows, with these words.
     const CertificateVerdict verdict = DescribeCertificateErrors(errors, m_verifyName);
     m_certificateProblems = QStringList{verdict.reason} + verdict.details;
+    // Only a certificate nobody vouches for is the user's to judge; an
+    // expired one or one for another host stays refused.
+    if (!std::all_of(errors.cbegin(), errors.cend(), [](const QSslError &e) { return IsUnvouched(e.error()); }))
+        return;
+    const QString server = ServerKey();
+    const QSslCertificate certificate = m_socket->peerCertificate();
+    const QString trusted = UserStore::TrustedFingerprint(server);
+    const CertificateQuestion question = AskAbout(server, certificate, verdict.reason, trusted);
+    if (!trusted.isEmpty() && SameFingerprint(trusted, question.fingerprint)) {
+        m_socket->ignoreSslErrors(errors); // the user trusted this very certificate before
+        return;
+    }
+    if (question.changed)
+        m_certificateProblems.prepend(
+            QStringLiteral("Certificate has changed since it was trusted (now %1, trusted %2)")
+                .arg(question.fingerprint, trusted));
+    if (m_decider)
+        AskAboutCertificate(errors, question);
+}
+
+void InetSession::AskAboutCertificate(const QList<QSslError> &errors, const CertificateQuestion &question)
+{
+    // The handshake waits, paused, while the user decides; the question is
+    // put from the event loop, never inside the socket's signal, and the
+    // user's thinking time is not the server's silence.
+    const Step step(this, false);
+    m_socket->setPauseMode(QAbstractSocket::PauseOnSslErrors);
+    WaitForServer(false);
+    const QPointer<InetSession> alive(this);
+    const QPointer<QSslSocket> socket(m_socket);
+    Post([this, alive, socket, errors, question] {
+        const bool trusted = m_decider && m_decider->TrustCertificate(question);
+        if (alive)
+            CertificateAnswered(socket, errors, question, trusted);
+    });
+}
+
+void InetSession::CertificateAnswered(const QPointer<QSslSocket> &socket, const QList<QSslError> &errors,
+                                      const CertificateQuestion &question, bool trusted)
+{
+    if (!socket || socket != m_socket || m_tls != Tls::Handshaking)
+        return; // the session ended while the user was deciding
+    const Step step(this);
+    if (!trusted) {
+        const QStringList problems = m_certificateProblems;
+        Fail(InetError::CertificateRejected,
+             QStringLiteral("The certificate of %1 was not accepted: %2").arg(m_peerText, problems.first()),
+             problems.mid(1));
+        return;
+    }
+    QString error;
+    if (!UserStore::TrustCertificate(question.server, question.fingerprint, &error))
+        qWarning("Could not store the trusted certificate of %s: %s", qPrintable(m_peerText), qPrintable(error));
+    m_socket->setPauseMode(QAbstractSocket::PauseNever);
+    m_socket->ignoreSslErrors(errors);
+    WaitForServer(true);
+    m_socket->resume();
 }
 
 void InetSession::HandshakeFailed(const QString &detail)
@@ -538,6 +637,8 @@ void InetSession::EndConnection()
     const QString detail = std::exchange(m_pendingEnd, QString());
     if (m_state == ConnState::Disconnecting)
         FinishDisconnect();
+    else if (m_state == ConnState::Connected && OnIdleEnd())
+        return;
     else if (m_state != ConnState::Disconnected)
         Fail(InetError::ConnectionLost, QStringLiteral("Connection to %1 lost").arg(m_peerText), QStringList{detail});
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "ineterrors.h"
 #include "inetstates.h"
+#include "trust.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -15,6 +16,7 @@
 #include <deque>
 #include <functional>
 
+class QSslCertificate;
 class QSslSocket;
 class QTcpSocket;
 
@@ -81,6 +83,11 @@ public:
     // Used when the owner goes away.
     void Shutdown();
 
+    // Who is asked about a certificate nobody vouches for (self-signed, or
+    // from an unknown authority) that the user has not trusted before.
+    // Without one, such a certificate is refused.
+    void SetCertificateDecider(CertificateDecider *decider) { m_decider = decider; }
+
 protected:
     // Every way into the engine, from the owner or from the network, runs
     // as one step: events it posts are raised when the outermost step ends,
@@ -119,6 +126,10 @@ protected:
     virtual void OnInput() = 0;
     // The socket took bytes off its write buffer.
     virtual void OnWritten() {}
+    // The server closed the connection, or said it is closing it, while the
+    // session was open. True when the engine has dealt with that (an idle
+    // session it opens again); else the connection is lost.
+    virtual bool OnIdleEnd() { return false; }
     // The session ends (a failure, or Quit): running work is abandoned.
     // `quitting`: by Quit, so the work's own TransferAborted error is due
     // before its end event.
@@ -149,6 +160,20 @@ protected:
     // is sent.
     void StartTls();
     bool Encrypted() const { return m_tls == Tls::On; }
+    // Traffic to a loopback address never leaves the machine.
+    bool PeerIsLoopback() const;
+    // "host:port", the key of what is remembered about this server.
+    QString ServerKey() const;
+    // The server offers STARTTLS / STLS: remembered, so that a session
+    // without the offer later is refused (someone removed it).
+    void NoteEncryptionOffered();
+    // True (with the reason in *why) when this connection must not go on in
+    // clear: the server offered encryption before, or it is submissionPort
+    // (above 0) on another host.
+    bool MustEncrypt(QString *why, quint16 submissionPort = 0) const;
+    // Opens the last session's connection again (after the server closed an
+    // idle one).
+    void Reopen();
 
     void Write(const QByteArray &bytes);
     qint64 BytesToWrite() const;
@@ -190,6 +215,10 @@ private:
     void ConnectionEnded(const QString &detail);
     void EndConnection();
     void HandshakeFailed(const QString &detail);
+    bool CertificateTrusted(const QList<QSslError> &errors);
+    void AskAboutCertificate(const QList<QSslError> &errors, const CertificateQuestion &question);
+    void CertificateAnswered(const QPointer<QSslSocket> &socket, const QList<QSslError> &errors,
+                             const CertificateQuestion &question, bool trusted);
 
     enum class Tls { Off, Handshaking, On };
 
@@ -200,6 +229,10 @@ private:
     bool m_ackPromptly = false;
     QString m_verifyName;              // the name the certificate must carry
     QStringList m_certificateProblems; // reason first, then the details
+    CertificateDecider *m_decider = nullptr;
+    QString m_openHost; // Open's arguments, for Reopen
+    int m_openDefaultPort = 0;
+    int m_openExplicitPort = 0;
     QTimer m_timer;
     int m_lookupId = -1;
     QList<QHostAddress> m_addresses;

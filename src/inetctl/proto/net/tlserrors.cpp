@@ -90,3 +90,18 @@ CertificateVerdict DescribeCertificateErrors(const QList<QSslError> &errors, con
     verdict.reason = verdict.details.first();
     return verdict;
 }
+
+bool IsUnvouched(QSslError::SslError error)
+{
+    switch (error) {
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+        return true;
+    default:
+        return false;
+    }
+}

@@ -15,3 +15,8 @@ struct CertificateVerdict {
 // `peerName` is the host part of RemoteHost, the name the certificate must
 // carry.
 CertificateVerdict DescribeCertificateErrors(const QList<QSslError> &errors, const QString &peerName);
+
+// No authority we know vouches for the certificate (self-signed, or its
+// issuer unknown): a user may judge it and trust it for a server. Every
+// other problem (expired, another host name, revoked) stays a refusal.
+bool IsUnvouched(QSslError::SslError error);

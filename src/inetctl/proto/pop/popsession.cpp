@@ -162,6 +162,7 @@ void PopSession::Act(const Outcome &outcome)
         PostProtocolState(PopProtocolState::Authorization);
         return;
     case Outcome::StartTls:
+        NoteEncryptionOffered();
         StartTls();
         return;
     case Outcome::LoggedIn:

@@ -45,6 +45,7 @@ private:
     void Send(const QByteArray &command, pop::Await await) override;
     void ExpectLines(pop::Await await) override;
     void Document(const pop::DocEvent &event) override;
+    bool MustEncrypt(QString *why) const override { return InetSession::MustEncrypt(why); }
 
     void OnStatus(const pop::StatusLine &line);
     void OnLines(pop::Await await);

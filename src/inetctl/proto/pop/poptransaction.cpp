@@ -45,7 +45,7 @@ Outcome Handshake::OnCapaOk(const StatusLine &line)
     // The capability list follows, or the server predates CAPA (and so
     // cannot offer STLS): the login goes on in clear as it always has.
     if (!line.ok)
-        return Outcome::Of(Outcome::Opened);
+        return WithoutEncryption(LineList(line));
     m_link.ExpectLines(Await::CapaList);
     return {};
 }
@@ -62,9 +62,19 @@ Outcome Handshake::OnCapaList(QByteArrayView input, qsizetype *consumed, bool *e
     if (result == ParseResult::NeedMore)
         return {};
     if (!m_capabilities.Has("STLS"))
-        return Outcome::Of(Outcome::Opened);
+        return WithoutEncryption({});
     m_link.Send("STLS", Await::StlsOk);
     return {};
+}
+
+Outcome Handshake::WithoutEncryption(const QStringList &lines)
+{
+    // A server that offered STLS before and does not now has had the offer
+    // removed on the way, so the password would go out in clear.
+    QString why;
+    if (m_link.MustEncrypt(&why))
+        return Outcome::Failed(Outcome::Broken, InetError::EncryptionMissing, why, lines);
+    return Outcome::Of(Outcome::Opened);
 }
 
 Outcome Handshake::OnStlsOk(const StatusLine &line)

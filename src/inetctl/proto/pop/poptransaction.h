@@ -47,6 +47,9 @@ public:
     // The lines that follow the +OK just read are awaited before anything.
     virtual void ExpectLines(Await await) = 0;
     virtual void Document(const DocEvent &event) = 0;
+    // The connection must be encrypted before the login: this server
+    // offered STLS before; *why says so for the error.
+    virtual bool MustEncrypt(QString *why) const = 0;
 };
 
 // How a step ended, for the session to act on.
@@ -85,6 +88,9 @@ public:
     Outcome OnStlsOk(const StatusLine &line);
 
 private:
+    // No STLS on offer: the login may go on in clear, unless it must not.
+    Outcome WithoutEncryption(const QStringList &lines);
+
     Link &m_link;
     CapaList m_capabilities;
 };

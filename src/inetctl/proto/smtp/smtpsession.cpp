@@ -33,6 +33,15 @@ void SmtpSession::ResetSession()
     m_awaiting.clear();
     m_handshake.Reset();
     m_transaction.reset();
+    m_signIn.reset();
+    m_signedIn = false;
+}
+
+void SmtpSession::SetCredentials(const QByteArray &user, const QByteArray &password)
+{
+    m_password.fill('\0');
+    m_user = user;
+    m_password = password;
 }
 
 void SmtpSession::Send(const QByteArray &command, Await await)
@@ -112,13 +121,14 @@ void SmtpSession::OnReply(const smtp::Reply &reply)
     case Await::Ehlo250: Act(m_handshake.OnEhlo250(reply, Encrypted())); return;
     case Await::Helo250: Act(m_handshake.OnHelo250(reply)); return;
     case Await::StartTls220: Act(m_handshake.OnStartTls220(reply)); return;
+    case Await::Auth235: if (m_signIn) Act(m_signIn->OnAuth235(reply)); return;
     case Await::Mail250: if (transaction) Act(transaction->OnMail250(reply)); return;
     case Await::Rcpt250: if (transaction) Act(transaction->OnRcpt250(reply)); return;
     case Await::Data354: if (transaction) Act(transaction->OnData354(reply)); return;
     case Await::DataEnd250: if (transaction) Act(transaction->OnDataEnd250(reply)); return;
     case Await::Rset250: OnRset250(reply); return;
     case Await::Quit221: FinishDisconnect(); return; // goodbye, whatever the code: we are leaving
-    case Await::Nothing: return;
+    case Await::Nothing: BeginDocument(); return;
     }
 }
 
@@ -131,6 +141,8 @@ void SmtpSession::OnUnawaitedReply(const smtp::Reply &reply)
              reply.RawLines());
         return;
     }
+    if (reply.code == 421 && OnIdleEnd())
+        return;
     if (reply.code == 421)
         Fail(InetError::ConnectionLost, TextOr(reply, QStringLiteral("The server closed the session")),
              reply.RawLines());
@@ -153,8 +165,27 @@ void SmtpSession::OnRset250(const smtp::Reply &reply)
         Fail(InetError::ProtocolError, TextOr(reply, QStringLiteral("The server refused RSET")), reply.RawLines());
         return;
     }
-    if (m_awaiting.isEmpty() && m_transaction && !m_transaction->Started())
-        m_transaction->Start();
+    BeginDocument();
+}
+
+void SmtpSession::BeginDocument()
+{
+    // Only once every earlier command is answered (RSET, a cancelled
+    // sign-in), and once per document.
+    if (!m_awaiting.isEmpty() || !m_transaction || m_transaction->Started() || m_signIn)
+        return;
+    // Sign in before the first message of a session, when a password is
+    // given and the server asks for it; over a connection in clear to
+    // another host the password is kept back (the server's refusal of MAIL
+    // then says why).
+    const QByteArray mechanism = smtp::ChooseMechanism(m_handshake.Mechanisms());
+    if (!m_signedIn && !m_password.isEmpty() && !mechanism.isEmpty() && (Encrypted() || PeerIsLoopback())) {
+        smtp::Link &link = *this;
+        m_signIn = std::make_unique<smtp::SignIn>(link, m_user, m_password);
+        Act(m_signIn->Start(mechanism));
+        return;
+    }
+    m_transaction->Start();
 }
 
 void SmtpSession::Act(const Outcome &outcome)
@@ -163,10 +194,18 @@ void SmtpSession::Act(const Outcome &outcome)
     case Outcome::Going:
         return;
     case Outcome::Ready:
+        m_ready.start();
         PostState(ConnState::Connected);
         return;
     case Outcome::StartTls:
+        NoteEncryptionOffered();
         StartTls();
+        return;
+    case Outcome::SignedIn:
+        m_signedIn = true;
+        m_signIn.reset();
+        if (m_transaction)
+            m_transaction->Start();
         return;
     case Outcome::Sent:
     case Outcome::Refused:
@@ -178,15 +217,45 @@ void SmtpSession::Act(const Outcome &outcome)
     }
 }
 
-void SmtpSession::EndDocument(const Outcome &outcome)
+void SmtpSession::EndDocument(Outcome outcome)
 {
     const std::unique_ptr<smtp::Transaction> done = std::move(m_transaction);
+    m_signIn.reset();
+    if (outcome.failure.number == InetError::SignInRequired)
+        outcome.failure.description = SignInAdvice(outcome.failure.description, &outcome.failure.number);
+    else if (outcome.kind == Outcome::Sent)
+        m_reopened = false; // the session was used: it is no longer a reopened idle one
     // After RSET the server takes another transaction: the session stays.
     if (outcome.resetNeeded)
         Send("RSET", Await::Rset250);
     if (outcome.kind == Outcome::Refused)
         PostError(outcome.failure.number, outcome.failure.description, outcome.failure.serverLines);
     Progress(DocState::End, done->Total(), done->Transferred());
+}
+
+QString SmtpSession::SignInAdvice(const QString &serverText, InetError *number) const
+{
+    // Why the server wants a sign-in we did not make, and what to do.
+    const QList<QByteArray> offered = m_handshake.Mechanisms();
+    if (m_password.isEmpty())
+        return QStringLiteral("The server requires sign-in: type the password on the Connect To page, then send "
+                              "again (the server said: %1)")
+            .arg(serverText);
+    if (m_signedIn)
+        return serverText;
+    if (offered.isEmpty())
+        return QStringLiteral("The server requires sign-in but offers none on this connection (the server said: %1)")
+            .arg(serverText);
+    if (!Encrypted() && !PeerIsLoopback()) {
+        *number = InetError::SignInNotEncrypted;
+        return QStringLiteral("The server requires sign-in over a connection that is not encrypted, so the "
+                              "password was not sent. Use the server's submission port with encryption (587 or 465)");
+    }
+    if (smtp::ChooseMechanism(offered).isEmpty())
+        return QStringLiteral("The server requires sign-in with a method this program does not have (offered: %1; "
+                              "the server said: %2)")
+            .arg(QString::fromLatin1(offered.join(' ')), serverText);
+    return serverText;
 }
 
 void SmtpSession::SendDocument(smtp::Document document)
@@ -200,8 +269,7 @@ void SmtpSession::SendDocument(smtp::Document document)
         EndDocument(prepared);
         return;
     }
-    if (m_awaiting.isEmpty()) // else it starts behind the RSET of the last one
-        m_transaction->Start();
+    BeginDocument(); // or behind the RSET of the last one, once it is answered
 }
 
 void SmtpSession::OnWritten()
@@ -215,6 +283,7 @@ void SmtpSession::AbandonWork(bool quitting)
     if (!m_transaction)
         return;
     const std::unique_ptr<smtp::Transaction> done = std::move(m_transaction);
+    m_signIn.reset();
     // An unfinished message must never read as sent.
     if (quitting)
         PostError(InetError::TransferAborted,
@@ -234,4 +303,19 @@ void SmtpSession::Quit()
     m_awaiting.append(Await::Quit221);
     InetSession::Write("QUIT\r\n");
     WaitForServer(true, QuitWaitMs);
+}
+
+bool SmtpSession::OnIdleEnd()
+{
+    // Servers close a session nobody uses for a while (RFC 5321 4.5.3.2.7:
+    // at least 5 minutes). That is no failure of the user's: the session is
+    // opened again at once, so that the next message finds it ready.
+    if (m_state != ConnState::Connected || m_transaction || !m_awaiting.isEmpty())
+        return false;
+    if (m_reopened && m_ready.isValid() && m_ready.elapsed() < kMinIdleSessionMs)
+        return false; // closed again as soon as it was open: the server refuses us
+    m_reopened = true;
+    FinishDisconnect();
+    Reopen();
+    return true;
 }

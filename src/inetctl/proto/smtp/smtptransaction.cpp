@@ -1,4 +1,5 @@
 #include "smtptransaction.h"
+#include "smtpsignin.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -33,7 +34,7 @@ bool Handshake::Offers(QByteArrayView keyword) const
 
 void Handshake::Encrypted()
 {
-    m_extensions.clear();
+    Reset();
     m_link.Send("EHLO " + m_helloName, Await::Ehlo250);
 }
 
@@ -50,15 +51,23 @@ Outcome Handshake::OnGreeting220(const Reply &reply)
 Outcome Handshake::OnEhlo250(const Reply &reply, bool encrypted)
 {
     // The extensions list; a server that does not know EHLO gets HELO.
+    Reset();
+    if (reply.Class() == 2) {
+        for (qsizetype i = 1; i < reply.lines.size(); ++i)
+            m_extensions.append(reply.lines[i].trimmed().split(' ').value(0).split('=').value(0).toUpper());
+        m_mechanisms = OfferedMechanisms(reply.lines.mid(1));
+    }
+    // Offered encryption is always taken, before anything else is said;
+    // once encrypted, the offer is not taken again. A connection that must
+    // be encrypted and cannot be ends here, before a word of ours could be
+    // read by someone in the middle.
+    QString why;
+    if (!encrypted && !Offers("STARTTLS") && m_link.MustEncrypt(&why))
+        return Outcome::Failed(Outcome::Broken, InetError::EncryptionMissing, why, reply.RawLines());
     if (reply.Class() != 2) {
         m_link.Send("HELO " + m_helloName, Await::Helo250);
         return {};
     }
-    m_extensions.clear();
-    for (qsizetype i = 1; i < reply.lines.size(); ++i)
-        m_extensions.append(reply.lines[i].trimmed().split(' ').value(0).toUpper());
-    // Offered encryption is always taken, before anything else is said;
-    // once encrypted, the offer is not taken again.
     if (!encrypted && Offers("STARTTLS")) {
         m_link.Send("STARTTLS", Await::StartTls220);
         return {};
@@ -157,7 +166,8 @@ Outcome Transaction::OnMail250(const Reply &reply)
 {
     // The sender; a refusal ends the transaction once its replies are in.
     if (reply.Class() != 2)
-        NoteRefusal(InetError::SenderRefused, reply, QStringLiteral("Sender <%1> refused").arg(m_envelope.sender));
+        NoteRefusal(AsksForSignIn(reply) ? InetError::SignInRequired : InetError::SenderRefused, reply,
+                    QStringLiteral("Sender <%1> refused").arg(m_envelope.sender));
     return EnvelopeReplied();
 }
 
@@ -168,7 +178,8 @@ Outcome Transaction::OnRcpt250(const Reply &reply)
     // while the user is told it failed.
     const QString address = m_envelope.recipients.value(m_repliedRecipients++);
     if (reply.code != 250 && reply.code != 251)
-        NoteRefusal(InetError::RecipientRefused, reply, QStringLiteral("Recipient <%1> refused").arg(address));
+        NoteRefusal(AsksForSignIn(reply) ? InetError::SignInRequired : InetError::RecipientRefused, reply,
+                    QStringLiteral("Recipient <%1> refused").arg(address));
     return EnvelopeReplied();
 }
 

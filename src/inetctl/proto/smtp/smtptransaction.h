@@ -18,6 +18,7 @@ enum class Await {
     Ehlo250,
     Helo250,
     StartTls220,
+    Auth235,   // AUTH and each response to a 334 challenge
     Mail250,
     Rcpt250,
     Data354,
@@ -44,6 +45,10 @@ public:
     // Bytes written and not yet taken by the network.
     virtual qint64 Backlog() const = 0;
     virtual bool Offers(QByteArrayView extension) const = 0;
+    // The connection must be encrypted before anything else is said: this
+    // server offered STARTTLS before, or it is a submission port; *why says
+    // so for the error.
+    virtual bool MustEncrypt(QString *why) const = 0;
     virtual void Progress(DocState state, qint64 total, qint64 transferred) = 0;
 };
 
@@ -54,6 +59,7 @@ struct Outcome {
         Going,     // nothing to do yet
         Ready,     // handshake: the session is open
         StartTls,  // handshake: the server agreed to STARTTLS
+        SignedIn,  // sign-in: the server took the credentials
         Sent,      // transaction: the server took responsibility for the message
         Refused,   // transaction: the document failed; the session stays usable
         Broken,    // the session must end
@@ -76,8 +82,14 @@ public:
     explicit Handshake(Link &link) : m_link(link) {}
     // The extensions the server listed in its last EHLO reply.
     bool Offers(QByteArrayView keyword) const;
+    // The sign-in mechanisms the last EHLO reply offered.
+    QList<QByteArray> Mechanisms() const { return m_mechanisms; }
     void SetHelloName(const QByteArray &name) { m_helloName = name; }
-    void Reset() { m_extensions.clear(); }
+    void Reset()
+    {
+        m_extensions.clear();
+        m_mechanisms.clear();
+    }
     // TLS is up: what the server said in clear may have been forged.
     void Encrypted();
 
@@ -90,6 +102,7 @@ private:
     Link &m_link;
     QByteArray m_helloName = "localhost";
     QList<QByteArray> m_extensions;
+    QList<QByteArray> m_mechanisms;
 };
 
 // What a document is made of before it is sent.
