@@ -7,12 +7,16 @@ ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHo
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *socket = m_server.nextPendingConnection();
         ++m_connections;
-        if (m_client) { // one session per script
+        // One session at a time; after "X" the script goes on with the
+        // client's next connection.
+        if (m_client && !m_closed) {
             socket->abort();
             socket->deleteLater();
             return;
         }
         m_client = socket;
+        m_closed = false;
+        m_in.clear();
         connect(socket, &QTcpSocket::readyRead, this, [this] {
             if (!m_reading)
                 return;
@@ -88,6 +92,7 @@ void ScriptServer::Run()
         } else if (step == QLatin1String("X")) {
             m_client->flush();
             m_client->disconnectFromHost();
+            m_closed = true;
             ++m_pos;
             return;
         } else if (step == QLatin1String("Z")) {

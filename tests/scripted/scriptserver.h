@@ -11,7 +11,8 @@
 //   "L:text"  send text as Latin-1 octets (for 8-bit and split sequences)
 //   "C:text"  expect a client line that starts with text (case-insensitive)
 //   "D"       expect a DATA stream up to CRLF.CRLF (kept in Data())
-//   "X"       close the connection        "Z"       stay silent for good
+//   "X"       close the connection (later steps play on the client's next
+//             connection)                 "Z"       stay silent for good
 //   "BIG"     send 1 MiB without a line end
 //   "SLOW"    stop reading (the client's writes back up)
 //   "W:n"     wait until n unread bytes have come (the client is mid-stream)
@@ -50,6 +51,7 @@ private:
     QStringList m_lines;
     QString m_failure;
     bool m_reading = true;
+    bool m_closed = false; // "X" ended the current connection
     int m_connections = 0;
 };
 

@@ -1,6 +1,7 @@
 // The SMTP document transaction and the POP retrieval without a socket: a
 // transcript of replies in, the commands, stream and events out.
 #include "pop/poptransaction.h"
+#include "smtp/smtpsignin.h"
 #include "smtp/smtptransaction.h"
 
 #include <QTest>
@@ -24,6 +25,12 @@ struct SmtpWire : smtp::Link {
     void Expect(smtp::Await await) override { awaited << await; }
     qint64 Backlog() const override { return 0; }
     bool Offers(QByteArrayView extension) const override { return pipelining && extension == "PIPELINING"; }
+    bool mustEncrypt = false;
+    bool MustEncrypt(QString *why) const override
+    {
+        *why = QStringLiteral("offered encryption before");
+        return mustEncrypt;
+    }
     void Progress(DocState state, qint64, qint64) override { progress << state; }
 };
 
@@ -63,6 +70,8 @@ struct PopWire : pop::Link {
     void Send(const QByteArray &command, pop::Await) override { commands << QString::fromLatin1(command); }
     void ExpectLines(pop::Await) override {}
     void Document(const pop::DocEvent &event) override { events << event; }
+    bool mustEncrypt = false;
+    bool MustEncrypt(QString *) const override { return mustEncrypt; }
 };
 
 } // namespace
@@ -149,6 +158,127 @@ private slots:
         QCOMPARE(int(prepared.kind), int(smtp::Outcome::Refused));
         QCOMPARE(int(prepared.failure.number), error);
         QVERIFY(wire.commands.isEmpty() && wire.stream.isEmpty());
+    }
+
+    // Sign-in: the exchange each mechanism makes (the SCRAM exchange with a
+    // real server is in the road tests) and how it ends.
+    void smtpSignIn_data()
+    {
+        QTest::addColumn<QByteArray>("mechanism");
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("PLAIN: initial response, accepted")
+            << QByteArray("PLAIN") << QStringList{"235 2.7.0 ok"} << QStringList{"AUTH PLAIN AGFsaWNlAGFsaWNlLXB3"}
+            << int(smtp::Outcome::SignedIn);
+        QTest::newRow("LOGIN: user name and password answer the challenges")
+            << QByteArray("LOGIN") << QStringList{"334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok"}
+            << QStringList{"AUTH LOGIN", "YWxpY2U=", "YWxpY2UtcHc="} << int(smtp::Outcome::SignedIn);
+        QTest::newRow("wrong password") << QByteArray("PLAIN") << QStringList{"535 5.7.8 authentication failed"}
+                                        << QStringList{"AUTH PLAIN AGFsaWNlAGFsaWNlLXB3"}
+                                        << int(smtp::Outcome::Refused);
+        QTest::newRow("SCRAM: yes without the server's proof is refused")
+            << QByteArray("SCRAM-SHA-256") << QStringList{"235 ok"} << QStringList{} << int(smtp::Outcome::Refused);
+        QTest::newRow("SCRAM: a challenge that is not SCRAM is cancelled with *")
+            << QByteArray("SCRAM-SHA-1") << QStringList{"334 bm9uc2Vuc2U="} << QStringList{"*"}
+            << int(smtp::Outcome::Refused);
+    }
+    void smtpSignIn()
+    {
+        QFETCH(QByteArray, mechanism);
+        QFETCH(QStringList, replies);
+        QFETCH(QStringList, commands);
+        QFETCH(int, outcome);
+        SmtpWire wire;
+        smtp::SignIn signIn(wire, "alice", "alice-pw");
+        smtp::Outcome result = signIn.Start(mechanism);
+        for (const QString &reply : replies) {
+            if (result.kind != smtp::Outcome::Going)
+                break;
+            result = signIn.OnAuth235(ReplyOf(reply));
+        }
+        QCOMPARE(int(result.kind), outcome);
+        if (outcome == smtp::Outcome::Refused)
+            QCOMPARE(int(result.failure.number), int(InetError::AuthFailed));
+        // SCRAM's first message carries a fresh nonce: only its form is known.
+        if (mechanism.startsWith("SCRAM"))
+            QVERIFY(wire.commands.takeFirst().startsWith(QLatin1String("AUTH ") + mechanism + ' '));
+        QCOMPARE(wire.commands, commands);
+        QVERIFY(!wire.commands.join(' ').contains(QLatin1String("alice-pw"))); // never in clear text
+    }
+
+    void smtpSignInChoices_data()
+    {
+        QTest::addColumn<QStringList>("ehlo");
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::newRow("SCRAM-SHA-256 first") << QStringList{"AUTH PLAIN LOGIN SCRAM-SHA-1 SCRAM-SHA-256"}
+                                             << QByteArray("SCRAM-SHA-256");
+        QTest::newRow("old AUTH= form, lower case") << QStringList{"AUTH=login plain"} << QByteArray("PLAIN");
+        QTest::newRow("nothing we have") << QStringList{"AUTH XOAUTH2 OAUTHBEARER"} << QByteArray();
+        QTest::newRow("no AUTH line") << QStringList{"AUTHX PLAIN", "SIZE 100"} << QByteArray();
+    }
+    void smtpSignInChoices()
+    {
+        QFETCH(QStringList, ehlo);
+        QList<QByteArray> lines;
+        for (const QString &line : ehlo)
+            lines << line.toLatin1();
+        QTEST(smtp::ChooseMechanism(smtp::OfferedMechanisms(lines)), "chosen");
+    }
+
+    void smtpRefusalAsksForSignIn_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("530") << "530 5.7.0 Authentication required" << true;
+        QTest::newRow("enhanced 5.7.0 with another code") << "550 5.7.0 Please sign in" << true;
+        QTest::newRow("words only") << "554 Authentication required first" << true;
+        QTest::newRow("relay refused is not it") << "554 5.7.1 Relay access denied" << false;
+        QTest::newRow("temporary words are not it") << "450 4.7.0 authentication required" << false;
+    }
+    void smtpRefusalAsksForSignIn()
+    {
+        QFETCH(QString, reply);
+        QTEST(smtp::AsksForSignIn(ReplyOf(reply)), "asks");
+    }
+
+    // A server known to offer encryption that no longer does: nothing more
+    // is said to it, in either protocol.
+    void encryptionRemovedOnTheWay_data()
+    {
+        QTest::addColumn<QString>("ehlo");
+        QTest::addColumn<bool>("mustEncrypt");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("offered: taken") << "250-x\r\n250 STARTTLS" << true << QStringList{"STARTTLS"} << -1;
+        QTest::newRow("removed") << "250-x\r\n250 SIZE 10" << true << QStringList{} << int(smtp::Outcome::Broken);
+        QTest::newRow("EHLO refused: no HELO") << "502 no" << true << QStringList{} << int(smtp::Outcome::Broken);
+        QTest::newRow("never offered: goes on in clear") << "250-x\r\n250 SIZE 10" << false << QStringList{}
+                                                         << int(smtp::Outcome::Ready);
+    }
+    void encryptionRemovedOnTheWay()
+    {
+        QFETCH(QString, ehlo);
+        QFETCH(bool, mustEncrypt);
+        QFETCH(int, outcome);
+        SmtpWire wire;
+        wire.mustEncrypt = mustEncrypt;
+        smtp::Handshake handshake(wire);
+        const smtp::Outcome result = handshake.OnEhlo250(ReplyOf(ehlo), false);
+        QTEST(wire.commands, "commands");
+        if (outcome >= 0) {
+            QCOMPARE(int(result.kind), outcome);
+            if (outcome == smtp::Outcome::Broken)
+                QCOMPARE(int(result.failure.number), int(InetError::EncryptionMissing));
+        }
+
+        PopWire pop;
+        pop.mustEncrypt = mustEncrypt;
+        pop::Handshake popHandshake(pop);
+        pop::StatusLine err;
+        err.ok = false;
+        const pop::Outcome popResult = popHandshake.OnCapaOk(err); // no CAPA: no STLS either
+        QCOMPARE(int(popResult.kind), int(mustEncrypt ? pop::Outcome::Broken : pop::Outcome::Opened));
     }
 
     void popRetrieval_data()
