@@ -317,6 +317,46 @@ def case_screenshots(ctx):
     if len(set(grabs.values())) != len(grabs):
         fail("two pages look the same: a page change did not happen")
 
+def case_sign_in(ctx):
+    """Sending through a server that requires sign-in, as a provider's
+    submission service does: without the password a box says to type it on
+    the Connect To page and the message stays; with it the message goes."""
+    servers, desk = ctx.servers, ctx.desk
+    user = "carol"
+    address = f"{user}@{servers.domain}"
+    marker = f"e2e-{uuid.uuid4()}"
+    message_file = os.path.join(desk.workdir, "message.txt")
+    with open(message_file, "wb") as f:
+        f.write(f"signed in {marker}\nsecond line\n".encode())
+    submit = (servers.values["SMTP_HOST"], int(servers.values["SUBMIT_CLEAR_PORT"]))
+    desk.write_settings(submit, address, servers.pop, user)
+    desk.start_program(f"{address},{message_file}")
+    wait_smtp_connected(desk)
+
+    step("Send without the password")
+    desk.click("SendBtn")
+    wait_for(lambda: desk.message_boxes(), 30, "the error box")
+    # Its words are checked by the road tests of the control; here, that
+    # the box comes, and that nothing is lost behind it.
+    box = desk.message_boxes()[0]
+    time.sleep(0.5)
+    desk.screenshot(os.path.join(ctx.artifacts, "sign-in-required.png"))
+    x, y, w, h = desk._geometry(box)
+    desk.click_at(x + w - 52, y + h - 22)  # OK
+    wait_for(lambda: not desk.message_boxes(), 10, "the error box to close")
+
+    step("password, then Send again")
+    desk.show_page(CONNECT)
+    desk.click("ePassword")
+    desk.type(servers.password(user))
+    desk.show_page(SEND)
+    desk.click("SendBtn")
+    stored = servers.find_delivered(user, marker.encode(), 60)
+    desk.check_no_message_box()
+    _, body = stored_body(stored)
+    if body != f"signed in {marker}\nsecond line\n".encode():
+        fail(f"delivered body is {body!r}")
+
 
 CASES = {
     "sent_message_reads_back_intact": lambda ctx: case_one_message(ctx, "utf-8"),
@@ -325,6 +365,7 @@ CASES = {
     "quit_button_ends_pop_before_smtp": lambda ctx: case_close_order(ctx, False),
     "close_request_ends_pop_before_smtp": lambda ctx: case_close_order(ctx, True),
     "screenshots_of_connected_pages": case_screenshots,
+    "sign_in_then_send": case_sign_in,
 }
 
 

@@ -527,6 +527,8 @@ class Desktop:
         where a picture of the screen was saved."""
         x, y, w, h = self._geometry(box)
         self.click_at(x + w // 2, y + 10)
+        # Without a window manager a click does not move the keyboard focus.
+        self.xdo("windowfocus", str(box), check=False)
         self.key("ctrl+c")
         deadline = time.monotonic() + 3
         while time.monotonic() < deadline:

@@ -235,26 +235,24 @@ void SmtpSession::EndDocument(Outcome outcome)
 
 QString SmtpSession::SignInAdvice(const QString &serverText, InetError *number) const
 {
-    // Why the server wants a sign-in we did not make, and what to do.
+    // Why the server wants a sign-in we did not make, and what to do; the
+    // server's own reply follows in the error's lines.
     const QList<QByteArray> offered = m_handshake.Mechanisms();
     if (m_password.isEmpty())
         return QStringLiteral("The server requires sign-in: type the password on the Connect To page, then send "
-                              "again (the server said: %1)")
-            .arg(serverText);
+                              "again");
     if (m_signedIn)
         return serverText;
     if (offered.isEmpty())
-        return QStringLiteral("The server requires sign-in but offers none on this connection (the server said: %1)")
-            .arg(serverText);
+        return QStringLiteral("The server requires sign-in but offers none on this connection");
     if (!Encrypted() && !PeerIsLoopback()) {
         *number = InetError::SignInNotEncrypted;
         return QStringLiteral("The server requires sign-in over a connection that is not encrypted, so the "
                               "password was not sent. Use the server's submission port with encryption (587 or 465)");
     }
     if (smtp::ChooseMechanism(offered).isEmpty())
-        return QStringLiteral("The server requires sign-in with a method this program does not have (offered: %1; "
-                              "the server said: %2)")
-            .arg(QString::fromLatin1(offered.join(' ')), serverText);
+        return QStringLiteral("The server requires sign-in with a method this program does not have (it offers %1)")
+            .arg(QString::fromLatin1(offered.join(' ')));
     return serverText;
 }
 
