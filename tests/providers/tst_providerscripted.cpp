@@ -50,6 +50,7 @@ private slots:
     void signInAskedButNotGiven();
     void encryptionOfferRemoved_data();
     void encryptionOfferRemoved();
+    void submissionPortInClear();
     void idleSessionClosed_data();
     void idleSessionClosed();
 };
@@ -131,6 +132,25 @@ void TestProviderScripted::encryptionOfferRemoved()
     QVERIFY2(watch.description.contains("someone may be interfering"), qPrintable(watch.description));
     QVERIFY(!watch.Saw("state 4"));
     QTRY_COMPARE(server.ClientLines().size(), linesSent); // nothing after EHLO / CAPA: no USER, no MAIL
+}
+
+void TestProviderScripted::submissionPortInClear()
+{
+    // Port 587 is for submission with encryption: without STARTTLS someone
+    // removed it, whether or not this server was seen before.
+    const QHostAddress address = OutsideAddress();
+    if (address.isNull())
+        QSKIP("this machine has no address but loopback");
+    ScriptServer server({"S:220 t", "C:EHLO", "S:250-t\r\n250 AUTH PLAIN"}, nullptr, address, 587);
+    if (!server.Listening())
+        QSKIP("port 587 is taken or needs privileges here");
+    TSMTP smtp;
+    ControlEvents watch(&smtp);
+    smtp.SetRemoteHost(HostOf(server, address));
+    smtp.Connect();
+    QTRY_COMPARE(smtp.State(), short(6));
+    QCOMPARE(watch.errors, QList<short>{1032});
+    QTRY_COMPARE(server.ClientLines().size(), 1);
 }
 
 void TestProviderScripted::idleSessionClosed_data()

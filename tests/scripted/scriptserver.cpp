@@ -1,9 +1,9 @@
 #include "scriptserver.h"
 
-ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHostAddress &address)
+ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHostAddress &address, quint16 port)
     : QObject(parent), m_script(script)
 {
-    m_server.listen(address, 0);
+    m_server.listen(address, port);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *socket = m_server.nextPendingConnection();
         ++m_connections;

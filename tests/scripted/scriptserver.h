@@ -22,7 +22,7 @@ class ScriptServer : public QObject {
     Q_OBJECT
 public:
     explicit ScriptServer(const QStringList &script, QObject *parent = nullptr,
-                          const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+                          const QHostAddress &address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0);
     bool Listening() const { return m_server.isListening(); }
     quint16 Port() const { return m_server.serverPort(); }
     QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(Port()); }
