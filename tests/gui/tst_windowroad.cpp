@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -281,6 +282,39 @@ private slots:
         QTest::mouseClick(Find(w.form.get(), "POPConnectBtn"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(w.View().contains(QStringLiteral("Hello")), 10000);
         QCOMPARE(w.pop->ProtocolState(), short(2));
+    }
+
+    // A server with a self-signed certificate: the window asks; Cancel ends
+    // in the error box, trusting connects (cancel first: a trust is kept).
+    void selfSignedCertificateIsPutToTheUser_data()
+    {
+        QTest::addColumn<bool>("trust");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("cancelled") << false << QStringList{"Certificate", "Error"};
+        QTest::newRow("trusted") << true << QStringList{"Certificate"};
+    }
+    void selfSignedCertificateIsPutToTheUser()
+    {
+        QFETCH(bool, trust);
+        Window w;
+        w.Page(2);
+        w.Type("eSMTPServer", servers.value("SELFSIGNED_HOST") + ':' + servers.value("SELFSIGNED_SMTP_PORT"));
+        w.Type("eHomeAddr", QStringLiteral("alice@orvanta.test"));
+        GuiTest::ModalLog log = GuiTest::WhileAnsweringModals(
+            [&] {
+                QTest::mouseClick(Find(w.form.get(), "SMTPConnectBtn"), Qt::LeftButton);
+                QTRY_VERIFY_WITH_TIMEOUT(w.smtp->State() == 4 || w.smtp->State() == 6, 15000);
+            },
+            [&](QWidget *modal) {
+                if (auto *button = modal->findChild<QPushButton *>(trust ? "TrustButton" : "CancelButton"))
+                    button->click();
+                else
+                    qobject_cast<QDialog *>(modal)->reject();
+            });
+        QTEST(log.titles, "boxes");
+        QCOMPARE(w.smtp->State(), short(trust ? 4 : 6));
+        if (!trust)
+            QVERIFY2(log.texts.value(1).startsWith(QStringLiteral("1031 - ")), qPrintable(log.texts.value(1)));
     }
 };
 
