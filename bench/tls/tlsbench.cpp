@@ -1,8 +1,12 @@
 // Times what encryption costs the controls: connecting (Connect until state
-// 4) and one POP retrieval, as the window drives them.
+// 4), signing in to send, and one POP retrieval, as the window drives them.
 //
 //   orv_tlsbench connect smtp|pop HOST:PORT CAFILE RUNS
 //       prints one "seconds=S" line per connection
+//   orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS
+//       per run a fresh TSMTP sends one short message to bench@orvanta.test,
+//       signed in as USER; prints one "seconds=S" line per run, from Connect
+//       until the server has accepted the message
 //   orv_tlsbench retr HOST:PORT USER PASSWORD NUMBER CAFILE [source]
 //       prints "seconds=S bytes=B maxrss_kb=K"; with "source" the message
 //       comes as sent (DecodeMime false), without it decoded as by default
@@ -81,6 +85,59 @@ int Connects(const QStringList &args)
     return 0;
 }
 
+// One session: Connect, then at state 4 a short message, which signs in
+// first; timed until the document has ended, then Quit until state 6 (not
+// timed). A document that ends after an error is a failure, not a time.
+bool SignInOnce(const QString &host, const QString &user, const QString &password, double *seconds)
+{
+    TSMTP control;
+    control.SetTimeout(30);
+    control.SetUserId(user);
+    control.SetPassword(password);
+    bool failed = false;
+    bool sent = false;
+    WatchErrors(&control, &failed);
+    TDocHeaders headers;
+    headers.Add(QStringLiteral("From"), user + QStringLiteral("@orvanta.test"));
+    headers.Add(QStringLiteral("To"), QStringLiteral("bench@orvanta.test"));
+    headers.Add(QStringLiteral("Subject"), QStringLiteral("sign-in bench"));
+    QElapsedTimer timer;
+    QObject::connect(&control, &TSMTP::OnStateChanged, &control, [&](short state) {
+        if (state == 4 && !sent) {
+            sent = true;
+            control.SendDoc(headers, QStringLiteral("One line.\r\n"), std::nullopt);
+        } else if (state == 6) {
+            QCoreApplication::exit(failed ? 1 : 0);
+        }
+    });
+    QObject::connect(&control, &TSMTP::OnDocInput, &control, [&](TDocInput *doc) {
+        if (doc->State() != 5)
+            return;
+        *seconds = timer.nsecsElapsed() / 1e9;
+        control.Quit();
+    });
+    timer.start();
+    control.SetRemoteHost(host);
+    control.Connect();
+    QApplication::exec();
+    return !failed && sent && *seconds > 0;
+}
+
+int SignIns(const QStringList &args)
+{
+    const int runs = args[5].toInt();
+    for (int i = 0; i < runs; ++i) {
+        double seconds = 0;
+        if (!SignInOnce(args[1], args[3], args[4], &seconds)) {
+            std::fprintf(stderr, "run %d: the message was not sent\n", i + 1);
+            return 1;
+        }
+        std::printf("seconds=%.4f\n", seconds);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int Retrieve(const QStringList &args)
 {
     TPOP pop;
@@ -125,9 +182,12 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.size() == 5 && args[0] == QLatin1String("connect") && Trust(args[3]))
         return Connects(args);
+    if (args.size() == 6 && args[0] == QLatin1String("signin") && Trust(args[2]))
+        return SignIns(args);
     if ((args.size() == 6 || args.size() == 7) && args[0] == QLatin1String("retr") && Trust(args[5]))
         return Retrieve(args);
     std::fprintf(stderr, "usage: orv_tlsbench connect smtp|pop HOST:PORT CAFILE RUNS\n"
+                         "       orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS\n"
                          "       orv_tlsbench retr HOST:PORT USER PASSWORD NUMBER CAFILE [source]\n");
     return 2;
 }
