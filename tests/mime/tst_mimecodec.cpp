@@ -5,6 +5,7 @@
 #include "mime/charsets.h"
 #include "mime/encodedwords.h"
 #include "mime/htmltext.h"
+#include "mime/messagetext.h"
 #include "mime/mimeheaders.h"
 #include "mime/transferdecoding.h"
 
@@ -66,6 +67,8 @@ private slots:
     void oversizedMultipartShowsAsItCame();
     void largeAttachmentIsCountedNotShown();
     void hostileHeadersStayLinear();
+    void headerFieldsShowOnOneLine_data();
+    void headerFieldsShowOnOneLine();
 };
 
 void TestMimeCodec::encodedWords_data()
@@ -309,7 +312,15 @@ void TestMimeCodec::multipartWalk_data()
         << QStringLiteral("first\r\n[Attachment: x.gif, 3 bytes]\r\nsecond");
     QTest::newRow("a name that would break the line")
         << mixed << Crlf("--b\nContent-Type: application/x; name=\"a=?UTF-8?Q?=0D=0A?=b\"\n\nz\n--b--\n")
-        << QStringLiteral("[Attachment: a__b, 1 byte]\r\n");
+        << QStringLiteral("[Attachment: a b, 1 byte]\r\n");
+    QTest::newRow("an override in a name is marked")
+        << mixed << Crlf("--b\nContent-Type: application/x; name=\"=?UTF-8?Q?a=E2=80=AEfdp.exe?=\"\n\nz\n--b--\n")
+        << QStringLiteral("[Attachment: a\uFFFDfdp.exe, 1 byte]\r\n");
+    QTest::newRow("padding cannot fake a second attachment line")
+        << mixed
+        << Crlf("--b\nContent-Type: application/x; name=\"a.pdf" + QByteArray(200, ' ')
+                + "[Attachment: b.pdf, 9 bytes]\"\n\nz\n--b--\n")
+        << QStringLiteral("[Attachment: a.pdf [Attachment: b.pdf, 9 bytes], 1 byte]\r\n");
     QTest::newRow("digest parts are messages")
         << QByteArray("Content-Type: multipart/digest; boundary=d")
         << Crlf("--d\n\nSubject: one\n\nbody\n--d--\n") << QStringLiteral("[Attachment: message/rfc822, 20 bytes]\r\n");
@@ -377,6 +388,32 @@ void TestMimeCodec::hostileHeadersStayLinear()
     QCOMPARE(fields.size(), 1);
     QCOMPARE(fields[0].second.size(), qsizetype(5 + 2 * 250000));
     QCOMPARE(body, QByteArrayView("body"));
+}
+
+void TestMimeCodec::headerFieldsShowOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("decode");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("encoded CR LF forges no From line")
+        << QByteArray("Hi=?UTF-8?Q?=0D=0AFrom:_ceo@yourbank.example?=") << true
+        << QStringLiteral("Hi From: ceo@yourbank.example");
+    QTest::newRow("encoded U+2028 and U+2029 forge no lines")
+        << QByteArray("=?UTF-8?Q?a=E2=80=A8Reply-To:_x=E2=80=A9b?=") << true << QStringLiteral("a Reply-To: x b");
+    QTest::newRow("encoded override is marked") << QByteArray("=?UTF-8?Q?x=E2=80=AEy?=") << true
+                                                << QStringLiteral("x\uFFFDy");
+    QTest::newRow("raw U+2028 in the source") << QByteArray("a\xE2\x80\xA8" "b") << false << QStringLiteral("a b");
+    QTest::newRow("ordinary value as sent") << QByteArray("Re: lunch") << true << QStringLiteral("Re: lunch");
+}
+
+void TestMimeCodec::headerFieldsShowOnOneLine()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(bool, decode);
+    const MessageText text({{"Subject", value}}, decode);
+    QCOMPARE(text.Headers().size(), 1);
+    QCOMPARE(text.Headers().at(0).first, QStringLiteral("Subject"));
+    QTEST(text.Headers().at(0).second, "shown");
 }
 
 QTEST_GUILESS_MAIN(TestMimeCodec)

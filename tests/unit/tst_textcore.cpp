@@ -3,11 +3,13 @@
 // words they are read in, and hexadecimal digits.
 #include "asciirun.h"
 #include "hexdigits.h"
+#include "oneline.h"
 #include "utf8text.h"
 
 #include <QTest>
 
 using namespace textcore;
+using namespace Qt::StringLiterals;
 
 class TestTextCore : public QObject {
     Q_OBJECT
@@ -19,6 +21,8 @@ private slots:
     void utf8OrLatin1();
     void asciiRunStopsAtEveryOffset();
     void hexDigits();
+    void oneLine_data();
+    void oneLine();
 };
 
 void TestTextCore::utf8Validity_data()
@@ -119,6 +123,37 @@ void TestTextCore::hexDigits()
     QCOMPARE(HexValue('f'), 15);
     for (char c : {'g', 'G', '/', ':', '@', '`', ' ', '\0', '\xB0'})
         QCOMPARE(HexValue(c), -1);
+}
+
+void TestTextCore::oneLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain text as it is") << u"Re: lunch (today) \u00e0 5\u00a0\u20ac"_s << u"Re: lunch (today) \u00e0 5\u00a0\u20ac"_s;
+    QTest::newRow("CR LF cannot forge a header line")
+        << u"Hi\r\nFrom: ceo@yourbank.example"_s << u"Hi From: ceo@yourbank.example"_s;
+    QTest::newRow("separators, NEL, VT, FF, tab")
+        << u"a\u2028Reply-To: x\u2029b\u0085c\vd\fe\tf"_s << u"a Reply-To: x b c d e f"_s;
+    QTest::newRow("other controls marked") << u"a\u0001b\u007fc\u009bd\u0000e"_s
+                                           << u"a\ufffdb\ufffdc\ufffdd\ufffde"_s;
+    QTest::newRow("override marked") << u"invoice\u202efdp.exe"_s << u"invoice\ufffdfdp.exe"_s;
+    QTest::newRow("every embedding and isolate marked")
+        << u"\u202aa\u202bb\u202cc\u202dd\u2066e\u2067f\u2068g\u2069"_s
+        << u"\ufffda\ufffdb\ufffdc\ufffdd\ufffde\ufffdf\ufffdg\ufffd"_s;
+    QTest::newRow("direction marks and joiners kept")
+        << u"\u05e9\u200fx\u200ey \U0001F468\u200d\U0001F469"_s << u"\u05e9\u200fx\u200ey \U0001F468\u200d\U0001F469"_s;
+    QTest::newRow("lone surrogate marked") << QString(QChar(0xD800)) + u"x"_s << u"\ufffdx"_s;
+    QTest::newRow("padding cannot push text to a line of its own")
+        << u"a.pdf"_s + QString(300, u' ') + u"[Attachment: b.exe]"_s << u"a.pdf [Attachment: b.exe]"_s;
+    QTest::newRow("padding of other blanks and zero-width characters")
+        << u"a \u200b \u3000\u2800\u3164\u00a0\u00a0\u2009b"_s << u"a b"_s;
+    QTest::newRow("blanks at the ends dropped") << u" \r\n a \t\u2028"_s << u"a"_s;
+}
+
+void TestTextCore::oneLine()
+{
+    QFETCH(QString, text);
+    QTEST(OneLine(text), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestTextCore)

@@ -1,4 +1,5 @@
 #include "bodydecoder.h"
+#include "oneline.h"
 
 namespace mime {
 
@@ -122,13 +123,11 @@ qsizetype ChooseAlternative(const QList<Part> &parts)
 
 QString AttachmentLine(const QString &name, const QByteArray &type, qint64 size)
 {
-    QString shown = name.trimmed();
-    // The name is the sender's: it must not break the line or fake another.
-    for (QChar &c : shown)
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            c = QLatin1Char('_');
+    // The name is the sender's: it must not break the line, pad itself into
+    // what looks like another, or reorder the lines after it.
+    QString shown = textcore::OneLine(name);
     if (shown.isEmpty())
-        shown = QString::fromLatin1(type);
+        shown = textcore::OneLine(QString::fromLatin1(type));
     return QStringLiteral("[Attachment: %1, %2 %3]\r\n")
         .arg(shown, Grouped(size), size == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"));
 }

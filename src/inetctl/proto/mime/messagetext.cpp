@@ -1,13 +1,19 @@
 #include "messagetext.h"
 #include "encodedwords.h"
+#include "oneline.h"
 
 namespace mime {
 
 MessageText::MessageText(const QList<HeaderField> &headers, bool decode)
 {
     m_headers.reserve(headers.size());
+    // A field is shown as one line of its own, in the source as well: a line
+    // break the sender encoded (or wrote as U+2028) would show a header the
+    // message does not have, a direction override would reorder the lines
+    // after it, and padding would push text onto a line that looks its own.
     for (const auto &[name, value] : headers)
-        m_headers.append({QString::fromLatin1(name), decode ? DecodeHeaderValue(value) : DecodeCharset(value, {})});
+        m_headers.append({textcore::OneLine(QString::fromLatin1(name)),
+                          textcore::OneLine(decode ? DecodeHeaderValue(value) : DecodeCharset(value, {}))});
     if (decode)
         m_decoder = std::make_unique<BodyDecoder>(headers);
 }

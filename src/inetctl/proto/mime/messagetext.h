@@ -20,7 +20,9 @@ using HeaderText = QPair<QString, QString>;
 // part and a line per attachment) piece by piece as it arrives. With
 // `decode` false it is the source instead: values only unfolded and the
 // body's octets as sent, read as UTF-8 line by line, else Latin-1. Either
-// way every line ends in '\n' (mail's CR LF, and a lone CR, made one).
+// way every line ends in '\n' (mail's CR LF, and a lone CR, made one), and
+// each header field is one line that nothing the sender wrote can break,
+// reorder or pad into more (textcore::OneLine).
 class MessageText {
 public:
     MessageText(const QList<HeaderField> &headers, bool decode);

@@ -1,5 +1,6 @@
 #include "trust.h"
 #include "hexdigits.h"
+#include "oneline.h"
 
 #include <QCryptographicHash>
 #include <QSslCertificate>
@@ -88,28 +89,11 @@ CertificateQuestion AskAbout(const QString &server, const QSslCertificate &certi
 
 QString OneLineForDisplay(const QString &text)
 {
-    QString shown;
-    const QList<uint> codes = text.toUcs4();
-    for (const uint code : codes) {
-        if (shown.size() >= MaxDisplayLength) {
-            shown.append(QChar(0x2026)); // ellipsis
-            break;
-        }
-        switch (QChar::category(char32_t(code))) {
-        case QChar::Other_Control:
-            shown.append(QChar::isSpace(char32_t(code)) ? QChar(QLatin1Char(' ')) : QChar(QChar::ReplacementCharacter));
-            break;
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            shown.append(QLatin1Char(' '));
-            break;
-        case QChar::Other_Format: // bidi overrides and isolates among them
-        case QChar::Other_Surrogate:
-            shown.append(QChar(QChar::ReplacementCharacter));
-            break;
-        default:
-            shown.append(QChar::fromUcs4(char32_t(code)));
-        }
-    }
-    return shown;
+    // Names compared by eye: every invisible character is marked, and each
+    // blank stays one blank, so a name reads with the spacing it has.
+    textcore::OneLineRules rules;
+    rules.collapseBlanks = false;
+    rules.markAllFormatCharacters = true;
+    rules.maxChars = MaxDisplayLength;
+    return textcore::OneLine(text, rules);
 }
