@@ -2,7 +2,13 @@
 #include "smtpsignin.h"
 
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace smtp {
 
@@ -17,6 +23,11 @@ constexpr qint64 kWriteHighWater = 1024 * 1024;
 // The encoding scan reads bigger pieces: it runs before anything is sent,
 // so fewer system calls there shorten the whole transfer.
 constexpr qsizetype kScanChunk = 1024 * 1024;
+// The scan runs on the caller's thread (the window's), so it reads at most
+// this much of a file: some tens of milliseconds. The rest of a longer file
+// is unknown, so such a file goes quoted-printable, which carries any
+// octets and any line length intact.
+constexpr qint64 kScanLimit = 16 * 1024 * 1024;
 
 QString TextOr(const Reply &reply, const QString &fallback)
 {
@@ -109,30 +120,61 @@ Outcome Transaction::Prepare()
     // Learn what the body holds before the first header goes out: the
     // headers must name the encoding that the body will need.
     BodyScan scan;
+    bool scannedWhole = true;
     if (m_document.fromFile) {
         const QString &name = m_document.fileName;
         if (name.trimmed().isEmpty())
             return Outcome::Failed(Outcome::Refused, InetError::FileError, QStringLiteral("No file name given"));
-        m_file.setFileName(name);
-        const bool folder = QFileInfo(name).isDir();
-        if (folder || !m_file.open(QIODevice::ReadOnly))
+        auto cannotOpen = [&name](const QString &why) {
             return Outcome::Failed(Outcome::Refused, InetError::FileError,
-                                   QStringLiteral("Cannot open file \"%1\": %2")
-                                       .arg(name, folder ? QStringLiteral("it is a folder") : m_file.errorString()));
+                                   QStringLiteral("Cannot open file \"%1\": %2").arg(name, why));
+        };
+        // Opened without blocking (a FIFO would wait for a writer for ever)
+        // and kept only when it is a regular file: a FIFO or a device such
+        // as /dev/zero never ends.
+        const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return cannotOpen(QString::fromLocal8Bit(std::strerror(errno)));
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            const bool folder = S_ISDIR(info.st_mode);
+            ::close(fd);
+            return cannotOpen(folder ? QStringLiteral("it is a folder") : QStringLiteral("it is not a regular file"));
+        }
+        if (!m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return cannotOpen(m_file.errorString());
+        }
+        // What is sent is the file as it was when opened: one that grows
+        // meanwhile never makes the send endless.
+        m_fileLeft = info.st_size;
         QByteArray buffer(kScanChunk, Qt::Uninitialized);
-        for (qint64 got; (got = m_file.read(buffer.data(), buffer.size())) != 0;) {
+        qint64 scanned = 0;
+        while (scanned < qMin<qint64>(m_fileLeft, kScanLimit)) {
+            const qint64 got = m_file.read(buffer.data(), qMin<qint64>(buffer.size(), m_fileLeft - scanned));
             if (got < 0)
                 return Outcome::Failed(Outcome::Refused, InetError::FileError,
                                        QStringLiteral("Cannot read file \"%1\": %2").arg(name, m_file.errorString()));
+            if (got == 0) {
+                m_fileLeft = scanned; // shrank since it was opened
+                break;
+            }
             scan.Feed(QByteArrayView(buffer.constData(), got));
+            scanned += got;
         }
+        scannedWhole = scanned >= m_fileLeft;
         m_file.seek(0);
     } else {
         scan.Feed(m_document.text);
     }
-    m_total = scan.Size();
-    m_encoding = scan.Choose(m_link.Offers("8BITMIME"));
-    m_envelope = BuildEnvelope(m_document.headers, m_encoding, scan.Charset(), QDateTime::currentDateTime());
+    m_total = m_document.fromFile ? m_fileLeft : scan.Size();
+    m_encoding = scannedWhole ? scan.Choose(m_link.Offers("8BITMIME")) : BodyEncoding::QuotedPrintable;
+    // Of an unread rest only this is sure: text that is not UTF-8 is read
+    // as Latin-1, which takes any octets, and plain ASCII is also UTF-8.
+    const QByteArray charset = scannedWhole ? scan.Charset()
+                               : scan.ValidUtf8() ? QByteArrayLiteral("UTF-8")
+                                                  : QByteArrayLiteral("ISO-8859-1");
+    m_envelope = BuildEnvelope(m_document.headers, m_encoding, charset, QDateTime::currentDateTime());
     if (!m_envelope.ok)
         return Outcome::Failed(Outcome::Refused, m_envelope.headerError ? InetError::BadHeader : InetError::BadAddress,
                                m_envelope.error);
@@ -227,13 +269,14 @@ bool Transaction::ReadBodyChunk(QByteArray *chunk, QString *error)
         m_textPos += chunk->size();
         return true;
     }
-    chunk->resize(kBodyChunk);
-    const qint64 got = m_file.read(chunk->data(), kBodyChunk);
+    chunk->resize(qMin<qint64>(kBodyChunk, m_fileLeft));
+    const qint64 got = chunk->isEmpty() ? 0 : m_file.read(chunk->data(), chunk->size());
     if (got < 0) {
-        *error = QStringLiteral("Cannot read file \"%1\": %2").arg(m_file.fileName(), m_file.errorString());
+        *error = QStringLiteral("Cannot read file \"%1\": %2").arg(m_document.fileName, m_file.errorString());
         return false;
     }
     chunk->resize(got);
+    m_fileLeft -= got;
     return true;
 }
 

@@ -152,6 +152,7 @@ private:
     Envelope m_envelope;
     BodyEncoding m_encoding = BodyEncoding::SevenBit;
     QFile m_file;
+    qint64 m_fileLeft = 0; // of the file as it was opened, still to send
     qint64 m_textPos = 0;
     qint64 m_total = 0;
     qint64 m_transferred = 0;
