@@ -5,8 +5,7 @@
 #include "mailform.h"
 #include "messagefile.h"
 #include "shellexec.h"
-
-#include <QFileInfo>
+#include "textfile.h"
 
 namespace {
 const QString VendorPage = QStringLiteral("https://www.halvex.example/");
@@ -19,8 +18,8 @@ void TMailForm::ApplyHandOff()
     // argument's last character.
     eTo->setText(comma < 0 ? QString() : MessageFileArg.left(comma));
     MessageFileArg = MessageFileArg.mid(comma + 1, MessageFileArg.length() - 1);
-    // A folder (or a device) of that name is no message file.
-    if (!MessageFileArg.isEmpty() && QFileInfo(MessageFileArg).isFile()) {
+    // A folder, FIFO or device of that name is no message file.
+    if (!MessageFileArg.isEmpty() && TextFile::IsRegularFile(MessageFileArg)) {
         LoadMessageFile(reMessageText->document(), MessageFileArg);
     } else {
         MessageFileArg.clear();

@@ -5,13 +5,42 @@
 #include "textfile.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QLineEdit>
+#include <QValidator>
 
 namespace {
 
 const QString SettingsName = QStringLiteral("Orvmail.cfg");
 // Longest return address or user name taken from the file.
 constexpr qsizetype MaxSecondField = 80;
+// Two short lines; anything much longer is no settings file, and reading
+// it whole would hold up the window's start.
+constexpr qint64 MaxSettingsBytes = 64 * 1024;
+
+// A line break in a saved field would start a line of its own, which the
+// next start reads as another server or user.
+QString OneLine(QString text)
+{
+    text.remove(QLatin1Char('\r'));
+    text.remove(QLatin1Char('\n'));
+    return text;
+}
+
+// Drops line breaks as they are typed or pasted, so that what the field
+// shows is what is used and saved.
+class OneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const qsizetype before = OneLine(input.left(pos)).size();
+        if (input.contains(QLatin1Char('\r')) || input.contains(QLatin1Char('\n'))) {
+            input = OneLine(input);
+            pos = int(before);
+        }
+        return Acceptable;
+    }
+};
 
 struct Fields {
     QString first;
@@ -28,10 +57,14 @@ Fields Split(const QString &line)
 
 bool TMailForm::LoadSettings()
 {
-    // Only a file counts: a folder of that name is no settings file.
-    if (!QFileInfo(SettingsName).isFile())
+    for (QLineEdit *field : {eSMTPServer, eHomeAddr, ePOPServer, eUserName})
+        if (!field->validator())
+            field->setValidator(new OneLineValidator(field));
+    // Only a regular file counts: a folder, FIFO or device of that name is
+    // no settings file.
+    if (!TextFile::IsRegularFile(SettingsName))
         return true;
-    TextFile::LineReader file(WorkDir + QLatin1Char('/') + SettingsName);
+    TextFile::LineReader file(WorkDir + QLatin1Char('/') + SettingsName, MaxSettingsBytes);
 
     const QString line1 = TextFile::Decode(file.ReadLine());
     if (line1.isEmpty()) {
@@ -60,7 +93,8 @@ bool TMailForm::LoadSettings()
 void TMailForm::SaveSettings(QObject *)
 {
     WorkDir = QDir::currentPath();
-    const QString text = eSMTPServer->text() + QLatin1Char(',') + eHomeAddr->text() + QStringLiteral("\r\n") +
-                         ePOPServer->text() + QLatin1Char(',') + eUserName->text() + QStringLiteral("\r\n");
+    const QString text = OneLine(eSMTPServer->text()) + QLatin1Char(',') + OneLine(eHomeAddr->text()) +
+                         QStringLiteral("\r\n") + OneLine(ePOPServer->text()) + QLatin1Char(',') +
+                         OneLine(eUserName->text()) + QStringLiteral("\r\n");
     TextFile::ReplaceAtomically(WorkDir + QLatin1Char('/') + SettingsName, text.toUtf8());
 }

@@ -6,6 +6,8 @@ QString EInOutError::TextFor(int errorCode)
 {
     switch (errorCode) {
     case ReadBeyondEnd: return QStringLiteral("Read beyond end of file");
+    case NotAFile: return QStringLiteral("Not a regular file");
+    case TooLarge: return QStringLiteral("File too large");
     case ENOENT: return QStringLiteral("File not found");
     case ENAMETOOLONG: return QStringLiteral("Invalid filename");
     case EMFILE:

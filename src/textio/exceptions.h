@@ -18,6 +18,11 @@ public:
     static QString TextFor(int errorCode);
     // Pseudo code for a read past the end of a file.
     static constexpr int ReadBeyondEnd = -1;
+    // Pseudo code for a FIFO, device or socket where a file was expected:
+    // reading one may block for ever or never end.
+    static constexpr int NotAFile = -2;
+    // Pseudo code for a file longer than its reader's stated bound.
+    static constexpr int TooLarge = -3;
 
 private:
     int m_errorCode;

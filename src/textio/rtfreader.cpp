@@ -671,13 +671,15 @@ bool LooksLikeRtf(const QByteArray &data)
     return RtfStart(data) >= 0;
 }
 
-bool ReadRtf(const QByteArray &data, QTextDocument *document)
+bool ReadRtf(const QByteArray &data, QTextDocument *document, const std::function<void(const QString &)> &checkText)
 {
     if (!document)
         return false;
     ReadText read;
     const qsizetype start = RtfStart(data);
     const bool ok = start >= 0 && Parser(data).Read(start, &read);
+    if (ok && checkText)
+        checkText(read.text);
 
     // Loading is not an edit the user could undo.
     const bool undo = document->isUndoRedoEnabled();

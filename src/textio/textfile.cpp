@@ -18,13 +18,40 @@ constexpr qsizetype ChunkSize = 64 * 1024;
 {
     throw EInOutError(error);
 }
-} // namespace
 
-QByteArray ReadAll(const QString &path)
+// Opens without blocking (a FIFO would wait for a writer) and keeps only a
+// regular file: the check is made on what was opened, so a name swapped
+// for a FIFO or device after an earlier look is still refused.
+int OpenRegular(const QString &path, qint64 maxBytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         Fail(errno);
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = EInOutError::NotAFile;
+    else if (info.st_size > maxBytes)
+        error = EInOutError::TooLarge;
+    if (error != 0) {
+        ::close(fd);
+        Fail(error);
+    }
+    return fd;
+}
+} // namespace
+
+bool IsRegularFile(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+QByteArray ReadAll(const QString &path, qint64 maxBytes)
+{
+    const int fd = OpenRegular(path, maxBytes);
     QByteArray all;
     for (;;) {
         const qsizetype old = all.size();
@@ -41,17 +68,20 @@ QByteArray ReadAll(const QString &path)
         all.resize(old + n);
         if (n == 0)
             break;
+        // A file that grows while it is read is held to the same bound.
+        if (all.size() > maxBytes) {
+            ::close(fd);
+            Fail(EInOutError::TooLarge);
+        }
     }
     if (::close(fd) != 0)
         Fail(errno);
     return all;
 }
 
-LineReader::LineReader(const QString &path)
+LineReader::LineReader(const QString &path, qint64 maxBytes) : m_left(maxBytes)
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
-        Fail(errno);
+    m_fd = OpenRegular(path, maxBytes);
 }
 
 LineReader::~LineReader()
@@ -83,6 +113,9 @@ bool LineReader::Fill()
     m_buffer.resize(old + n);
     if (n == 0)
         m_eof = true;
+    m_left -= n;
+    if (m_left < 0) // grew while read
+        Fail(EInOutError::TooLarge);
     return n > 0;
 }
 

@@ -6,14 +6,21 @@
 // (EInOutError with the operating system's error code).
 namespace TextFile {
 
-// Reads a whole file; throws EInOutError on failure.
-QByteArray ReadAll(const QString &path);
+// Whether the path names a regular file (or a link to one): FIFOs, devices
+// and sockets can block a reader or never end, so they are no text files.
+bool IsRegularFile(const QString &path);
 
-// Reads line after line; a line ends at LF, CR LF or CR. At the end of the
-// file a line is empty, as a reader of text files gives it.
+// Reads a whole regular file of at most maxBytes; throws EInOutError on
+// failure, with EInOutError::NotAFile or EInOutError::TooLarge when it is
+// not one or is longer. Opening never blocks.
+QByteArray ReadAll(const QString &path, qint64 maxBytes);
+
+// Reads line after line of a regular file; a line ends at LF, CR LF or CR.
+// At the end of the file a line is empty, as a reader of text files gives
+// it. Reading past maxBytes of the file throws EInOutError::TooLarge.
 class LineReader {
 public:
-    explicit LineReader(const QString &path); // throws EInOutError
+    LineReader(const QString &path, qint64 maxBytes); // throws EInOutError
     ~LineReader();
     LineReader(const LineReader &) = delete;
     LineReader &operator=(const LineReader &) = delete;
@@ -23,6 +30,7 @@ public:
 private:
     bool Fill();
     int m_fd = -1;
+    qint64 m_left = 0; // bytes still allowed
     QByteArray m_buffer;
     qsizetype m_offset = 0; // start of the line being read
     qsizetype m_scan = 0;   // where the search for its end goes on
