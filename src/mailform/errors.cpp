@@ -34,15 +34,61 @@ QString ErrorText(short number, const QString &description, const QString &extra
     return QString::number(number) + QStringLiteral(" - ") + description + extra;
 }
 
+// What the box shows of a long text (a server may answer with hundreds of
+// long lines): the box grows with its text, and past these it would reach
+// beyond a 768-pixel screen, its OK button out of reach, after seconds of
+// laying out text nobody sees. The whole text is the box's detailed text.
+// Lines shown, counted before wrapping.
+constexpr qsizetype kMaxShownLines = 20;
+// Characters shown, all lines together: at the box's narrowest (half a
+// screen) they wrap to about 20 more lines.
+constexpr qsizetype kMaxShownChars = 1200;
+// The box is as wide as the longest run without a blank; a longer run of a
+// cut text is broken, or the box would take the screen's whole width.
+constexpr qsizetype kMaxShownRunChars = 64;
+
+// The text itself when it is within the line and character limits; else
+// its beginning, long runs broken, ending in an ellipsis.
+QString ShownPart(const QString &text, bool *cut)
+{
+    *cut = text.size() > kMaxShownChars || text.count(QLatin1Char('\n')) >= kMaxShownLines;
+    if (!*cut)
+        return text;
+    QString shown;
+    qsizetype lines = 1;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < text.size() && shown.size() < kMaxShownChars; ++i) {
+        const QChar c = text[i];
+        const bool newLine = c == QLatin1Char('\n');
+        if (newLine || (run >= kMaxShownRunChars && !c.isLowSurrogate())) {
+            if (++lines > kMaxShownLines)
+                break;
+            shown += QLatin1Char('\n');
+            run = 0;
+            if (newLine)
+                continue;
+        }
+        shown += c;
+        run = c.isSpace() ? 0 : run + 1;
+    }
+    if (!shown.isEmpty() && shown.back().isHighSurrogate())
+        shown.chop(1);
+    return shown + QChar(0x2026); // ellipsis
+}
+
 } // namespace
 
 void TMailForm::ErrorBox(const QString &text)
 {
     // A carriage return in the text starts a new line in the box.
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString full = text;
+    full.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    bool cut = false;
+    const QString shown = ShownPart(full, &cut);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), shown, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    if (cut)
+        box.setDetailedText(full);
     box.exec();
 }
 

@@ -17,7 +17,10 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
@@ -387,6 +390,53 @@ private slots:
         Find<QTabWidget>(form.get(), "PageControl1")->setCurrentWidget(Find(form.get(), page));
         QTest::mouseClick(Find(form.get(), button), Qt::LeftButton);
         QVERIFY(!form->isVisible());
+    }
+
+    void errorBoxStaysOnScreen_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("a usual refusal as it is") << "5.3.4 message too big\r(552 5.3.4 try smaller)" << false;
+        QTest::newRow("512 lines of 4,000 characters")
+            << (QString(3999, QLatin1Char('x')) + QLatin1Char(' ') + QLatin1Char('\r')).repeated(512) << true;
+        QTest::newRow("a line of 100,000 characters without a blank") << QString(100000, QLatin1Char('y')) << true;
+    }
+    void errorBoxStaysOnScreen()
+    {
+        QFETCH(QString, description);
+        QFETCH(bool, cut);
+        auto form = GuiTest::ShowForm();
+        const QString full =
+            QStringLiteral("1015 - ") + QString(description).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        QString details, size;
+        bool boxOnScreen = false, okOnScreen = false;
+        const GuiTest::ModalLog log = GuiTest::WhileAnsweringModals(
+            [&] {
+                bool cancelDisplay = false;
+                emit Find<TSMTP>(form.get(), "SMTP1")->OnError(1015, description, cancelDisplay);
+            },
+            [&](QWidget *modal) {
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                QAbstractButton *ok = box->button(QMessageBox::Ok);
+                const QRect screen = box->screen()->availableGeometry();
+                details = box->detailedText();
+                size = QStringLiteral("%1 x %2").arg(box->width()).arg(box->height());
+                boxOnScreen = screen.contains(box->frameGeometry());
+                okOnScreen = ok->isVisible() && screen.contains(QRect(ok->mapToGlobal(QPoint()), ok->size()));
+                ok->click();
+            });
+        QVERIFY2(boxOnScreen, qPrintable(size));
+        QVERIFY(okOnScreen);
+        QCOMPARE(log.titles, QStringList{"Error"});
+        if (cut) {
+            QCOMPARE(details, full);
+            const QString shown = log.texts.value(0);
+            QVERIFY(shown.size() < 2000 && shown.count(QLatin1Char('\n')) < 25);
+            QVERIFY(QString(full).remove(QLatin1Char('\n')).startsWith(shown.chopped(1).remove(QLatin1Char('\n'))));
+        } else {
+            QCOMPARE(log.texts.value(0), full);
+            QVERIFY(details.isEmpty());
+        }
     }
 };
 
