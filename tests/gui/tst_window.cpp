@@ -7,6 +7,7 @@
 #include "image.h"
 #include "label.h"
 #include "mailform.h"
+#include "messageview.h"
 #include "statusbar.h"
 #include "tpop.h"
 #include "tsmtp.h"
@@ -20,12 +21,16 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 
 using GuiTest::Find;
+using namespace Qt::StringLiterals;
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -437,6 +442,26 @@ private slots:
             QCOMPARE(log.texts.value(0), full);
             QVERIFY(details.isEmpty());
         }
+    }
+
+    void bodyDirectionControlsEndWithTheirLine_data()
+    {
+        QTest::addColumn<QStringList>("chunks");
+        QTest::newRow("override") << QStringList{u"x \u202Eevil\nnext line\n"_s};
+        QTest::newRow("isolate, its line in two chunks") << QStringList{u"x \u2067ev"_s, u"il\nnext line\n"_s};
+        QTest::newRow("embedding after a long paragraph")
+            << QStringList{QString(3000, QLatin1Char('a')) + u"\nb\u202Bc\nnext line\n"_s};
+    }
+    void bodyDirectionControlsEndWithTheirLine()
+    {
+        // A line separator does not end an override; a paragraph does.
+        QFETCH(QStringList, chunks);
+        TMessageView view;
+        for (const QString &chunk : chunks)
+            view.AppendReceived(chunk);
+        QCOMPARE(view.toPlainText(), chunks.join(QString()));
+        const QTextBlock next = view.document()->find(u"next line"_s).block();
+        QVERIFY(!next.text().contains(QRegularExpression(u"[\u202A-\u202E\u2066-\u2068]"_s)));
     }
 };
 

@@ -148,8 +148,9 @@ void TMessageView::AppendReceived(const QString &text)
     // not what the view already holds, and the user's caret stays put.
     QTextDocument *doc = document();
     const QString last = doc->lastBlock().text();
-    const QString shaped = viewtext::Paragraphs(text, last.size(),
-                                                last.size() - last.lastIndexOf(QChar(QChar::LineSeparator)) - 1);
+    const qsizetype lineStart = last.lastIndexOf(QChar(QChar::LineSeparator)) + 1;
+    const QString shaped = viewtext::Paragraphs(text, last.size(), last.size() - lineStart,
+                                                viewtext::OpensDirection(QStringView(last).sliced(lineStart)));
     // The received text is not the user's edit: nothing to undo.
     const bool undo = doc->isUndoRedoEnabled();
     doc->setUndoRedoEnabled(false);

@@ -2,7 +2,17 @@
 
 namespace viewtext {
 
-QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars)
+bool OpensDirection(QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x202A && u <= 0x202E && u != 0x202C) || (u >= 0x2066 && u <= 0x2068))
+            return true;
+    }
+    return false;
+}
+
+QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars, bool directionOpen)
 {
     QString out;
     out.reserve(text.size() + text.size() / kLongLineChars + 1);
@@ -35,13 +45,15 @@ QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype line
             out += QLatin1Char('\n');
             i = cut;
             paragraphChars = lineChars = 0;
+            directionOpen = false;
         }
         out.append(p + i, end - i);
         paragraphChars += end - i;
         lineChars += end - i;
+        directionOpen = directionOpen || OpensDirection(QStringView(p + i, end - i));
         if (end == n)
             break;
-        if (paragraphChars >= kParagraphChars) {
+        if (paragraphChars >= kParagraphChars || directionOpen) {
             out += QLatin1Char('\n');
             paragraphChars = 0;
         } else {
@@ -49,6 +61,7 @@ QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype line
             ++paragraphChars;
         }
         lineChars = 0;
+        directionOpen = false;
         i = end + 1;
     }
     return out;

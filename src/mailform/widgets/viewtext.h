@@ -17,6 +17,14 @@ constexpr qsizetype kNoSpaceSlack = 1024;
 
 // Text with '\n' line ends as the view takes it, continuing a last
 // paragraph of paragraphChars characters whose last line has lineChars.
-QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars);
+// A line that holds a direction control that embeds, overrides or isolates
+// ends its paragraph: a line separator does not end their effect, so the
+// sender's lines after it would show reordered. `directionOpen` tells that
+// the last line so far holds one.
+QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars, bool directionOpen = false);
+
+// The text holds a control that starts an embedding, override or isolate
+// (U+202A, U+202B, U+202D, U+202E, U+2066-U+2068).
+bool OpensDirection(QStringView text);
 
 } // namespace viewtext
