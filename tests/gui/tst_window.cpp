@@ -302,7 +302,30 @@ private slots:
         QCOMPARE(count->x(), left);
         QVERIFY(count->width() > narrow);
         QCOMPARE(count->width(), count->fontMetrics().horizontalAdvance(QStringLiteral("123456")));
-        QCOMPARE(Find(form.get(), "Label11")->x(), 164);
+        QCOMPARE(Find(form.get(), "Label11")->x(), count->x() + count->width() + TLabel::kFollowerGap);
+    }
+
+    void countNeverRunsIntoItsLabel_data()
+    {
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<bool>("designedPlace");
+        QTest::newRow("0") << "0" << true;
+        QTest::newRow("999") << "999" << true;
+        QTest::newRow("1000") << "1000" << false;
+        QTest::newRow("2147483647") << "2147483647" << false;
+    }
+    void countNeverRunsIntoItsLabel()
+    {
+        QFETCH(QString, count);
+        QFETCH(bool, designedPlace);
+        auto form = GuiTest::ShowForm();
+        auto *label = Find<TLabel>(form.get(), "lMessageCount");
+        auto *messages = Find(form.get(), "Label11");
+        label->SetCaption(QStringLiteral("1234567")); // and back: the label returns to its place
+        label->SetCaption(count);
+        QVERIFY(messages->x() > label->geometry().right());
+        QCOMPARE(messages->x() == 164, designedPlace);
+        QCOMPARE(messages->y(), 6);
     }
 
     void labelsFitTheirCaptions()
