@@ -4,6 +4,7 @@ ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHo
     : QObject(parent), m_script(script)
 {
     m_server.listen(address, port);
+    connect(&m_dripTimer, &QTimer::timeout, this, &ScriptServer::Drip);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *socket = m_server.nextPendingConnection();
         ++m_connections;
@@ -25,6 +26,23 @@ ScriptServer::ScriptServer(const QStringList &script, QObject *parent, const QHo
         });
         Run();
     });
+}
+
+void ScriptServer::Drip()
+{
+    if (!m_client || m_closed || m_drip.isEmpty() || m_client->state() != QAbstractSocket::ConnectedState) {
+        m_dripTimer.stop(); // the client has gone: the rest stays unsent
+        return;
+    }
+    const qsizetype size = qMin<qsizetype>(m_dripSize, m_drip.size());
+    m_client->write(m_drip.first(size));
+    m_drip.remove(0, size);
+    m_dripped += int(size);
+    if (m_drip.isEmpty()) {
+        m_dripTimer.stop();
+        ++m_pos;
+        Run();
+    }
 }
 
 void ScriptServer::Append(const QStringList &steps)
@@ -95,6 +113,16 @@ void ScriptServer::Run()
             m_closed = true;
             ++m_pos;
             return;
+        } else if (step.startsWith(QLatin1String("DRIP:"))) {
+            if (!m_dripTimer.isActive()) {
+                const QString rest = step.mid(5);
+                const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+                const qsizetype colon = rest.indexOf(QLatin1Char(':'));
+                m_drip = rest.mid(colon + 1).toUtf8() + "\r\n";
+                m_dripSize = qMax(1, rest.left(slash).toInt());
+                m_dripTimer.start(rest.mid(slash + 1, colon - slash - 1).toInt());
+            }
+            return; // Drip goes on with the script once all is sent
         } else if (step == QLatin1String("Z")) {
             return; // silent for good
         } else if (step == QLatin1String("SLOW")) {

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 // A misbehaving server that plays one transcript on loopback. Steps:
 //   "S:text"  send text and CRLF          "R:bytes" send bytes as they are
@@ -16,6 +17,8 @@
 //   "BIG"     send 1 MiB without a line end
 //   "SLOW"    stop reading (the client's writes back up)
 //   "W:n"     wait until n unread bytes have come (the client is mid-stream)
+//   "DRIP:n/ms:text"  send text and CRLF n bytes every ms milliseconds (a
+//             server that trickles to keep a command open)
 // A script without a "C:CAPA" step plays a POP3 server that predates CAPA:
 // the client's CAPA is answered "-ERR" and is not recorded or matched.
 class ScriptServer : public QObject {
@@ -33,6 +36,8 @@ public:
     // What the client sent that no step has taken yet.
     QByteArray Unread() const { return m_in; }
     int Connections() const { return m_connections; }
+    // Bytes sent so far by "DRIP" steps.
+    int Dripped() const { return m_dripped; }
     // Extends the script, e.g. with the next transaction once a test has
     // seen how the last one ended.
     void Append(const QStringList &steps);
@@ -41,6 +46,7 @@ private:
     void Run();
     bool TakeLine(QByteArray *line);
     void AnswerUnscriptedCapa();
+    void Drip();
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
@@ -53,6 +59,10 @@ private:
     bool m_reading = true;
     bool m_closed = false; // "X" ended the current connection
     int m_connections = 0;
+    QByteArray m_drip; // what a "DRIP" step still has to send
+    int m_dripSize = 1; // bytes a tick
+    int m_dripped = 0;
+    QTimer m_dripTimer;
 };
 
 // Whether the recorded events end with these.

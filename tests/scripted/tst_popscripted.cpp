@@ -37,6 +37,8 @@ private slots:
     void sessions_data();
     void sessions();
     void retrieveWhileBusyOrLoggedOutThrows();
+    void trickledAnswers_data();
+    void trickledAnswers();
 };
 
 void TestPopScripted::loginAndCount()
@@ -183,6 +185,48 @@ void TestPopScripted::retrieveWhileBusyOrLoggedOutThrows()
     pop.Quit(); // mid-retrieval: the document ends as a failure, the session closes
     QTRY_COMPARE(pop.State(), short(6));
     QVERIFY(EndsWith(watch.events, QStringList{"doc 1", "error 1007", "doc 5", "state 5", "state 6"}));
+}
+
+// The silence timer restarts with every byte; each command's deadline grows
+// only with the data that came, so trickling does not keep it open for ever
+// while a slow but steady message still arrives.
+void TestPopScripted::trickledAnswers_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<bool>("retrieve");
+    QTest::addColumn<int>("error");
+    const QString line(400, QLatin1Char('x'));
+    QTest::newRow("RETR, a byte every 100 ms")
+        << (kLogin + QStringList{"C:RETR 1", "S:+OK", "S:A: b", "S:", "DRIP:1/100:" + line, "S:.", "Z"}) << true << 1005;
+    QTest::newRow("CAPA list, a byte every 100 ms")
+        << QStringList{"S:+OK ready", "C:CAPA", "S:+OK", "DRIP:1/100:X-" + line, "S:.", "Z"} << false << 1005;
+    QTest::newRow("RETR, steady for longer than the silence timeout")
+        << (kLogin + QStringList{"C:RETR 1", "S:+OK", "S:A: b", "S:", "DRIP:100/100:" + line.repeated(4), "S:.", "Z"})
+        << true << 0;
+}
+
+void TestPopScripted::trickledAnswers()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, retrieve);
+    QFETCH(int, error);
+    ScriptServer server(script);
+    TPOP pop;
+    pop.SetTimeout(1);
+    ControlEvents watch(&pop);
+    if (retrieve)
+        connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) { pop.RetrieveMessage(1); });
+    Login(&pop, &server);
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.errors.isEmpty() || watch.Saw("doc 5"), 20000);
+    QCOMPARE(watch.errors, error ? QList<short>{short(error)} : QList<short>{});
+    if (error) {
+        // Given up after about the silence timeout, not after the whole line.
+        QVERIFY2(server.Dripped() < 50, qPrintable(QString::number(server.Dripped())));
+        QTRY_COMPARE(pop.State(), short(6));
+    } else {
+        QCOMPARE(watch.body.size(), 4 * 400 + 1);
+        QCOMPARE(pop.State(), short(4));
+    }
 }
 
 QTEST_MAIN(TestPopScripted)

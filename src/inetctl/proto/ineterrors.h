@@ -12,7 +12,9 @@
 //  1004    ConnectionLost     the server closed the connection, or the socket
 //                             failed, while the session was open
 //  1005    Timeout            the server stayed silent longer than Timeout
-//                             seconds (greeting, a reply, or a stalled transfer)
+//                             seconds (greeting, a reply, or a stalled transfer),
+//                             or a command outlasted its deadline: Timeout plus
+//                             a second per 256 octets moved (a trickling server)
 //  1006    ProtocolError      a reply that is not SMTP/POP3: garbage, an invalid
 //                             reply code, a line or reply beyond its limit
 //  1007    TransferAborted    Quit (the Disconnect button, closing the window)

@@ -167,7 +167,7 @@ void InetSession::Open(const QString &remoteHost, int defaultPort, int explicitP
         return;
     }
     PostState(ConnState::Resolving);
-    WaitForServer(true); // a lookup that never answers is given up like a silent server
+    RestartWait(); // a lookup that never answers is given up like a silent server
     m_lookupId = QHostInfo::lookupHost(where.host, this, &InetSession::HostLookedUp);
 }
 
@@ -211,7 +211,7 @@ bool InetSession::MustEncrypt(QString *why, quint16 submissionPort) const
 void InetSession::Shutdown()
 {
     DropSocket();
-    m_timer.stop();
+    WaitForServer(false);
     if (m_lookupId >= 0) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
@@ -276,10 +276,31 @@ qint64 InetSession::BytesToWrite() const
 
 void InetSession::WaitForServer(bool waiting, int milliseconds)
 {
-    if (waiting)
-        m_timer.start(milliseconds > 0 ? qMin(milliseconds, m_timeoutMs) : m_timeoutMs);
-    else
+    if (!waiting) {
         m_timer.stop();
+        m_waitClock.invalidate();
+        return;
+    }
+    if (!m_waitClock.isValid()) {
+        m_waitClock.start();
+        m_waitBytes = 0;
+        m_waitGraceMs = 0;
+    }
+    const qint64 silence = milliseconds > 0 ? qMin(milliseconds, m_timeoutMs) : m_timeoutMs;
+    const qint64 left = DeadlineLeftMs();
+    m_deadlineBinds = left < silence;
+    m_timer.start(int(qBound<qint64>(0, left, silence)));
+}
+
+void InetSession::RestartWait()
+{
+    m_waitClock.invalidate();
+    WaitForServer(true);
+}
+
+qint64 InetSession::DeadlineLeftMs() const
+{
+    return m_timeoutMs + m_waitBytes * 1000 / kSlowestRate + m_waitGraceMs - m_waitClock.elapsed();
 }
 
 QByteArrayView InetSession::InputData() const
@@ -346,7 +367,7 @@ void InetSession::TryNextAddress()
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this, socket] { SocketError(socket); }, Qt::QueuedConnection);
     connect(m_socket, &QTcpSocket::disconnected, this, [this, socket] { SocketDisconnected(socket); },
             Qt::QueuedConnection);
-    WaitForServer(true);
+    RestartWait();
     m_socket->connectToHost(address, m_port);
 }
 
@@ -375,10 +396,11 @@ void InetSession::SocketConnected()
     if (m_port == m_implicitTlsPort) {
         // TLS from the first byte: the engine starts once it is up.
         m_tls = Tls::Handshaking;
-        WaitForServer(true);
+        RestartWait();
         m_socket->startClientEncryption();
         return;
     }
+    m_waitClock.invalidate(); // the greeting's wait is a new one
     OnConnected();
 }
 
@@ -390,7 +412,7 @@ void InetSession::StartTls()
     m_inPos = 0;
     m_socket->readAll();
     m_tls = Tls::Handshaking;
-    WaitForServer(true);
+    RestartWait();
     m_socket->startClientEncryption();
 }
 
@@ -402,13 +424,14 @@ void InetSession::SocketEncrypted()
     const bool implicit = m_port == m_implicitTlsPort;
     m_tls = Tls::On;
     m_ackPromptly = true;
+    m_waitClock.invalidate(); // what the engine awaits next is a new wait
     if (implicit)
         OnConnected();
     else
         OnEncrypted();
 }
 
-void InetSession::SocketEncryptedWritten()
+void InetSession::SocketEncryptedWritten(qint64 bytes)
 {
     if (m_ackPromptly && sender() == m_socket) {
         // A TLS 1.3 server sends its session tickets after our Finished and
@@ -422,7 +445,10 @@ void InetSession::SocketEncryptedWritten()
         ::setsockopt(int(m_socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 #endif
     }
-    SocketBytesWritten();
+    // Encrypted, these are the octets the kernel took.
+    if (sender() == m_socket)
+        m_waitBytes += bytes;
+    SocketBytesWritten(0);
 }
 
 void InetSession::SocketSslErrors(const QList<QSslError> &errors)
@@ -488,7 +514,7 @@ void InetSession::CertificateAnswered(const QPointer<QSslSocket> &socket, const 
         qWarning("Could not store the trusted certificate of %s: %s", qPrintable(m_peerText), qPrintable(error));
     m_socket->setPauseMode(QAbstractSocket::PauseNever);
     m_socket->ignoreSslErrors(errors);
-    WaitForServer(true);
+    RestartWait();
     m_socket->resume();
 }
 
@@ -575,6 +601,7 @@ void InetSession::DrainInput()
         m_in.resize(old + qMax<qint64>(got, 0));
         if (got <= 0)
             break;
+        m_waitBytes += got;
     }
     if (!m_pendingEnd.isNull()) {
         const Step step(this);
@@ -582,11 +609,13 @@ void InetSession::DrainInput()
     }
 }
 
-void InetSession::SocketBytesWritten()
+void InetSession::SocketBytesWritten(qint64 bytes)
 {
     if (sender() != m_socket)
         return;
     const Step step(this, false);
+    if (m_tls == Tls::Off)
+        m_waitBytes += bytes; // in clear, what the kernel took
     if (m_timer.isActive())
         WaitForServer(true); // progress: the silence clock starts again
     OnWritten();
@@ -649,6 +678,10 @@ void InetSession::TimerFired()
     // Silence is the server's only when it has nothing waiting for us: bytes
     // held back while a handler runs (a modal box) are our delay, not its.
     if ((m_socket && m_socket->bytesAvailable() > 0) || m_inputWaiting) {
+        // Nor does the deadline run out meanwhile: the server gets at least
+        // the silence time again once we read on.
+        if (m_waitClock.isValid())
+            m_waitGraceMs += qMax<qint64>(0, m_timeoutMs - DeadlineLeftMs());
         WaitForServer(true);
         ScheduleDrain();
         return;
@@ -660,5 +693,12 @@ void InetSession::TimerFired()
     const InetError number = (m_state == ConnState::Resolving || (m_state == ConnState::Resolved && !m_connected))
                                  ? InetError::ConnectFailed
                                  : InetError::Timeout;
+    if (m_deadlineBinds && m_waitClock.isValid()) {
+        Fail(number, QStringLiteral("%1 is too slow: only %2 bytes in %3 seconds")
+                         .arg(m_peerText)
+                         .arg(m_waitBytes)
+                         .arg(m_waitClock.elapsed() / 1000));
+        return;
+    }
     Fail(number, QStringLiteral("No answer from %1 within %2 seconds").arg(m_peerText).arg(m_timeoutMs / 1000));
 }

@@ -4,6 +4,7 @@
 #include "trust.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QList>
@@ -177,8 +178,19 @@ protected:
 
     void Write(const QByteArray &bytes);
     qint64 BytesToWrite() const;
-    // The silence timer runs while the engine waits for the server.
+    // The silence timer runs while the engine waits for the server; called
+    // again while waiting, the server showed life and the clock restarts.
+    // A wait (from the first call with true to one with false) also has an
+    // overall deadline: Timeout, plus a second for every kSlowestRate
+    // octets received or taken by the socket meanwhile, plus time the
+    // program itself held things up. A server that trickles a byte now and
+    // then no longer keeps a command open for ever, while a slow but honest
+    // link still moves a large message.
     void WaitForServer(bool waiting, int milliseconds = -1);
+    // The slowest transfer the deadline allows for, in octets a second:
+    // about a fifth of what a 9600 bit/s dial-up link moves, so that only a
+    // server that trickles on purpose runs into it.
+    static constexpr qint64 kSlowestRate = 256;
 
     QByteArrayView InputData() const;
     void Consume(qsizetype count);
@@ -194,10 +206,10 @@ private slots:
     void HostLookedUp(const QHostInfo &info);
     void SocketConnected();
     void SocketEncrypted();
-    void SocketEncryptedWritten();
+    void SocketEncryptedWritten(qint64 bytes);
     void SocketSslErrors(const QList<QSslError> &errors);
     void SocketReadyRead();
-    void SocketBytesWritten();
+    void SocketBytesWritten(qint64 bytes);
     void SocketError(const QPointer<QTcpSocket> &socket);
     void SocketDisconnected(const QPointer<QTcpSocket> &socket);
     void TimerFired();
@@ -205,6 +217,10 @@ private slots:
 private:
     void Deliver();
     void ScheduleDelivery();
+    // A new phase (lookup, an address, a TLS handshake, the greeting) has a
+    // deadline of its own.
+    void RestartWait();
+    qint64 DeadlineLeftMs() const;
     void TryNextAddress();
     void DropSocket();
     // Reads and processes what the socket holds, one step at a time and a
@@ -234,6 +250,12 @@ private:
     int m_openDefaultPort = 0;
     int m_openExplicitPort = 0;
     QTimer m_timer;
+    // The wait's overall deadline (see WaitForServer): when it began, the
+    // octets moved since, and the time granted for our own delays.
+    QElapsedTimer m_waitClock;
+    qint64 m_waitBytes = 0;
+    qint64 m_waitGraceMs = 0;
+    bool m_deadlineBinds = false; // the timer runs to the deadline, not to silence
     int m_lookupId = -1;
     QList<QHostAddress> m_addresses;
     QStringList m_connectErrors;
