@@ -81,6 +81,7 @@ void TPOP::DocProgress(const pop::DocEvent &event)
         for (const auto &[name, value] : event.headers)
             m_docOutput.EditHeaders().Add(name, value);
     }
+    m_messageCut = event.cut;
     m_docOutput.SetProgress(event.state, event.transferred, event.text);
     RaiseEvent([&] { emit OnDocOutput(&m_docOutput); });
 }

@@ -15,6 +15,11 @@
 // body is held until it is complete (data events meanwhile carry empty text
 // and the growing byte count) and then delivered in chunks; one larger than
 // 64 MiB shows as it came instead. What does not decode shows as it came.
+// The body's text stops at 16 million characters (pop::kMaxMessageChars),
+// whatever the size of the message: its last piece ends with a line saying
+// the rest is not shown, MessageCut turns true, and the rest of the message
+// is still read, only to be dropped (data events carry the growing byte
+// count and no text), so that the session stays usable.
 // With DecodeMime false the control delivers the message's source: header
 // values only unfolded and the body's octets as sent, both read as UTF-8
 // line by line, else Latin-1. Either way the text's lines end in '\n'. The
@@ -48,6 +53,9 @@ public:
                       const std::optional<QString> &password = std::nullopt);
     void RetrieveMessage(short messageNumber);
     TDocOutput *DocOutput() { return &m_docOutput; }
+    // Whether the text of the message being retrieved (or last retrieved)
+    // was cut, as the document events raised so far have told.
+    bool MessageCut() const { return m_messageCut; }
 
 signals:
     void OnProtocolStateChanged(short ProtocolState);
@@ -63,6 +71,7 @@ private:
     QString m_password;
     int m_topLines = 0;
     bool m_decodeMime = true;
+    bool m_messageCut = false;
     TDocOutput m_docOutput;
     PopSession *m_session;
 };

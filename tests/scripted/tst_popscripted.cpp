@@ -39,6 +39,8 @@ private slots:
     void retrieveWhileBusyOrLoggedOutThrows();
     void trickledAnswers_data();
     void trickledAnswers();
+    void longMessageIsCutAndTheSessionGoesOn_data();
+    void longMessageIsCutAndTheSessionGoesOn();
 };
 
 void TestPopScripted::loginAndCount()
@@ -227,6 +229,56 @@ void TestPopScripted::trickledAnswers()
         QCOMPARE(watch.body.size(), 4 * 400 + 1);
         QCOMPARE(pop.State(), short(4));
     }
+}
+
+// Past the limit the text ends with a line saying so; the rest of the
+// message is read and dropped, and the next message comes whole.
+void TestPopScripted::longMessageIsCutAndTheSessionGoesOn_data()
+{
+    QTest::addColumn<QStringList>("headers");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("decode");
+    QTest::newRow("plain text, streamed") << QStringList{"S:Subject: big"} << "" << "" << true;
+    QTest::newRow("as source") << QStringList{"S:Subject: big"} << "" << "" << false;
+    QTest::newRow("multipart, held to its end")
+        << QStringList{"S:MIME-Version: 1.0", "S:Content-Type: multipart/mixed; boundary=b"}
+        << "--b\r\nContent-Type: text/plain\r\n\r\n" << "--b--\r\n" << true;
+}
+
+void TestPopScripted::longMessageIsCutAndTheSessionGoesOn()
+{
+    QFETCH(QStringList, headers);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, decode);
+    const QString line = QString(99, QLatin1Char('y')) + QStringLiteral("\r\n");
+    const QString body = before + line.repeated(pop::kMaxMessageChars / 100 + 1000) + after;
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK"} + headers
+                        + QStringList{"S:", "R:" + body, "S:.", "C:RETR 2", "S:+OK", "S:A: b", "S:", "S:second", "S:.",
+                                      "Z"});
+    TPOP pop;
+    pop.SetDecodeMime(decode);
+    ControlEvents watch(&pop);
+    connect(&pop, &TPOP::OnRefreshMessageCount, this, [&](qint32) { pop.RetrieveMessage(1); });
+    Login(&pop, &server);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.Saw("doc 5"), 30000);
+    QVERIFY(watch.errors.isEmpty());
+    QVERIFY(pop.MessageCut());
+    QCOMPARE(watch.transferred, qint32(body.size())); // every octet was read
+    QVERIFY2(watch.body.size() <= pop::kMaxMessageChars + 100, qPrintable(QString::number(watch.body.size())));
+    QVERIFY(watch.body.size() > pop::kMaxMessageChars / 2);
+    QVERIFY(watch.body.endsWith(QStringLiteral(
+        "y\n[The rest of this message is not shown: its text is longer than 16 million characters]\n")));
+    for (const QString &chunk : std::as_const(watch.chunks))
+        QVERIFY(chunk.size() <= 1024 * 1024); // no one event lays out the whole text
+
+    pop.RetrieveMessage(2);
+    QTRY_COMPARE(watch.documentsEnded, 2);
+    QCOMPARE(watch.body, QStringLiteral("second\n"));
+    QVERIFY(!pop.MessageCut());
+    QCOMPARE(pop.State(), short(4));
+    QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
 }
 
 QTEST_MAIN(TestPopScripted)

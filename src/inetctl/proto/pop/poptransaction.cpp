@@ -180,17 +180,18 @@ Outcome Retrieval::OnRetrLines(QByteArrayView input, qsizetype *consumed, bool *
 {
     // The message, up to "."; its text goes on as it comes.
     *consumed = m_decoder.Feed(input);
-    if (!m_text && m_decoder.HeadersDone()) {
+    if (!m_text && !m_cut && m_decoder.HeadersDone()) {
         m_text = std::make_unique<mime::MessageText>(m_decoder.Headers(), m_decodeMime);
         m_link.Document({DocState::Headers, m_transferred, m_text->Headers(), {}});
     }
-    if (m_text) {
+    if (m_text || m_cut) {
         const QByteArray body = m_decoder.TakeBody();
         if (!body.isEmpty()) {
             m_transferred += body.size();
             // One event per piece received, even when the text is held back
-            // for now: the window shows the byte count growing.
-            Data(m_text->Feed(body));
+            // for now or no longer shown: the window shows the byte count
+            // growing.
+            Data(m_cut ? QString() : m_text->Feed(body));
         }
     }
     *ended = m_decoder.Done();
@@ -201,15 +202,47 @@ void Retrieval::Finish()
 {
     if (m_text) {
         const std::unique_ptr<mime::MessageText> text = std::move(m_text);
-        for (const QString &piece : mime::CutForDelivery(text->Finish(), kDeliverChars))
+        for (const QString &piece : mime::CutForDelivery(text->Finish(), kDeliverChars)) {
             Data(piece);
+            if (m_cut)
+                break;
+        }
     }
-    m_link.Document({DocState::End, m_transferred, {}, {}});
+    m_link.Document({DocState::End, m_transferred, {}, {}, m_cut});
 }
 
 void Retrieval::Data(const QString &text)
 {
-    m_link.Document({DocState::Data, m_transferred, {}, text});
+    if (!m_cut && text.size() > kMaxMessageChars - m_shownChars) {
+        Cut(text);
+        return;
+    }
+    m_shownChars += text.size();
+    if (!text.isEmpty())
+        m_atLineStart = text.endsWith(QLatin1Char('\n'));
+    m_link.Document({DocState::Data, m_transferred, {}, text, m_cut});
+}
+
+void Retrieval::Cut(const QString &text)
+{
+    // What still fits, up to its last line end where it has one, then a line
+    // of our own; what the decoder holds goes unshown too.
+    qsizetype keep = kMaxMessageChars - m_shownChars;
+    const qsizetype nl = keep > 0 ? text.lastIndexOf(QLatin1Char('\n'), keep - 1) : -1;
+    if (nl >= 0)
+        keep = nl + 1;
+    else if (keep > 0 && text[keep].isLowSurrogate())
+        --keep;
+    QString shown = text.first(keep);
+    if (!(shown.isEmpty() ? m_atLineStart : shown.endsWith(QLatin1Char('\n'))))
+        shown += QLatin1Char('\n');
+    shown += QStringLiteral("[The rest of this message is not shown: its text is longer than %1 million characters]\n")
+                 .arg(kMaxMessageChars / 1'000'000);
+    m_cut = true;
+    m_text.reset();
+    m_shownChars += shown.size();
+    m_atLineStart = true;
+    m_link.Document({DocState::Data, m_transferred, {}, shown, true});
 }
 
 } // namespace pop

@@ -25,15 +25,28 @@ enum class Await {
     Nothing,   // the reply to a command whose work was abandoned
 };
 
+// The most text of one message's body handed on. The window's view holds
+// all of it, two bytes a character and more for its layout, so an endless
+// message would grow memory until the system kills the program. 16 million
+// characters are thousands of pages, more than anyone reads in a message
+// view, while large ordinary messages fit (decoded, an attachment is one
+// line; even as source a message of 10 MB does). Beyond it the rest of the
+// message is read off the wire and dropped, so that the session stays
+// usable.
+constexpr qsizetype kMaxMessageChars = 16'000'000;
+
 // One step of a retrieved message for the owner: Begin; Headers with the
 // header fields as text; Data with the next piece of the body as text
 // ('\n' line ends) and the body octets received so far; End (after a
-// failure too).
+// failure too). Once the text reaches kMaxMessageChars its last piece ends
+// with a line saying the rest is not shown, and every later event has
+// `cut` set.
 struct DocEvent {
     DocState state = DocState::Begin;
     qint64 transferred = 0;
     QList<mime::HeaderText> headers;
     QString text;
+    bool cut = false;
 };
 
 // What the handshake and the transactions need of their session: the wire
@@ -112,7 +125,7 @@ private:
 };
 
 // RETR of one message (RFC 1939 5): its lines decoded as they stream in and
-// handed on as text (mime::MessageText).
+// handed on as text (mime::MessageText), up to kMaxMessageChars.
 class Retrieval {
 public:
     Retrieval(Link &link, int number, bool decodeMime);
@@ -128,6 +141,7 @@ public:
 
 private:
     void Data(const QString &text);
+    void Cut(const QString &text);
 
     Link &m_link;
     int m_number;
@@ -135,6 +149,9 @@ private:
     RetrDecoder m_decoder;
     std::unique_ptr<mime::MessageText> m_text;
     qint64 m_transferred = 0;
+    qsizetype m_shownChars = 0;
+    bool m_atLineStart = true; // the text handed on so far ends a line
+    bool m_cut = false;        // the rest is read and dropped
 };
 
 } // namespace pop
