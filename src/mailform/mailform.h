@@ -85,6 +85,7 @@ private:
     bool FAddressVerified = false;
     bool FSmtpFailed = false;
     bool FPopFailed = false;
+    bool FStepPending = false; // stepped while a retrieval was under way
     QString WorkDir;
     QString MessageFileArg;
     TOpenDialog OpenDialog;

@@ -11,8 +11,9 @@ void TMailForm::ePOPServerChange(QObject *)
 void TMailForm::POPConnectBtnClick(QObject *)
 {
     const auto state = ConnState(POP1->State());
-    if (state == ConnState::Connected &&
-        POP1->ProtocolState() == short(PopProtocolState::Transaction) && !POP1->Busy()) {
+    if (state == ConnState::Connected && POP1->ProtocolState() == short(PopProtocolState::Transaction)) {
+        // Also while a message is arriving: a server that trickles it must
+        // not keep the user from leaving. The retrieval ends as aborted.
         mReadMessage->clear();
         POP1->Quit();
     } else if (state == ConnState::Disconnected) {
@@ -22,8 +23,8 @@ void TMailForm::POPConnectBtnClick(QObject *)
         POP1->SetPassword(ePassword->text());
         POP1->Connect();
     }
-    // Otherwise a connection is being made, a login or a retrieval is
-    // under way: nothing to do.
+    // Otherwise a connection is being made or a login is under way:
+    // nothing to do.
 }
 
 void TMailForm::POP1StateChanged(QObject *, short State)
@@ -32,8 +33,10 @@ void TMailForm::POP1StateChanged(QObject *, short State)
         SessionStateText(QStringLiteral("POP"), State, POP1->RemoteHost(), ConnectStatus->text()));
     if (State == short(ConnState::Connected))
         POPConnectBtn->setText(QStringLiteral("Disconnect"));
-    else if (State == short(ConnState::Disconnected))
+    else if (State == short(ConnState::Disconnected)) {
         POPConnectBtn->setText(QStringLiteral("Connect"));
+        FStepPending = false;
+    }
     const bool connected = State == short(ConnState::Connected);
     ePOPServer->setEnabled(!connected);
     eUserName->setEnabled(!connected);

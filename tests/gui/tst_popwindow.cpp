@@ -224,6 +224,88 @@ private slots:
         QVERIFY(w.view->toPlainText().startsWith(QStringLiteral("Subject: one\n")));
     }
 
+    // A server that trickles a message must not keep the user from
+    // leaving: Disconnect ends the transfer as aborted.
+    void disconnectEndsAMessageStillArriving()
+    {
+        ScriptServer server(Login(1) + QStringList{"C:RETR 1", "S:+OK", "S:Subject: slow", "S:",
+                                                   "DRIP:1/200:" + QString(1000, QLatin1Char('x'))});
+        Window w;
+        w.pop->SetTimeout(60);
+        GuiTest::ModalLog log = GuiTest::WhileAnsweringModals([&] {
+            w.Connect(server.Host());
+            QTRY_VERIFY(w.view->toPlainText().startsWith(QStringLiteral("Subject: slow")));
+            QVERIFY(w.pop->Busy());
+            QTest::mouseClick(Find(w.form.get(), "POPConnectBtn"), Qt::LeftButton);
+            QTRY_COMPARE(w.pop->State(), short(6));
+        });
+        QCOMPARE(log.texts.size(), 1);
+        QVERIFY2(log.texts[0].startsWith(QStringLiteral("1007 - ")), qPrintable(log.texts[0]));
+        QCOMPARE(w.Status("POPStatus"), QStringLiteral("Transfer aborted")); // the error came before the end
+        QVERIFY(server.Dripped() < 1000);
+    }
+
+    // Stepping while a message arrives: the rest of it is not shown, and
+    // the message the number names follows once it is over.
+    void steppingMidTransferShowsOnlyTheMessageNamed()
+    {
+        ScriptServer server(Login(2) + QStringList{"C:RETR 1", "S:+OK", "S:Subject: one", "S:", "S:first of one"});
+        Window w;
+        w.pop->SetTimeout(30);
+        GuiTest::ModalLog log = GuiTest::WhileAnsweringModals([&] {
+            w.Connect(server.Host());
+            QTRY_VERIFY(w.view->toPlainText().contains(QStringLiteral("first of one")));
+            QVERIFY(w.updown->Step(TUDBtnType::btNext));
+            QCOMPARE(w.view->toPlainText(), QString());
+            server.Append({"S:rest of one", "S:.", "C:RETR 2", "S:+OK", "S:Subject: two", "S:", "S:body of two",
+                           "S:.", "Z"});
+            QTRY_VERIFY(w.Status("POPStatus").startsWith(QStringLiteral("Retrieval complete")));
+        });
+        QCOMPARE(log.texts, QStringList());
+        QCOMPARE(Find<QLineEdit>(w.form.get(), "eCurMessage")->text(), QStringLiteral("2"));
+        QCOMPARE(w.view->toPlainText(), QStringLiteral("Subject: two\nbody of two\n"));
+        QVERIFY2(server.Failure().isEmpty(), qPrintable(server.Failure()));
+    }
+
+    // The view holds a bounded text however long the message: it says
+    // where it stops, and so does the status bar.
+    void longMessageIsCutInViewAndStatus()
+    {
+        const QString line = QString(99, QLatin1Char('z')) + QStringLiteral("\r\n");
+        const QString body = line.repeated(pop::kMaxMessageChars / 100 + 1000);
+        ScriptServer server(Login(1) + QStringList{"C:RETR 1", "S:+OK", "S:Subject: big", "S:", "R:" + body, "S:.", "Z"});
+        Window w;
+        w.pop->SetTimeout(30);
+        w.Connect(server.Host());
+        QTRY_VERIFY_WITH_TIMEOUT(w.Status("POPStatus").startsWith(QStringLiteral("Retrieval complete")), 60000);
+        QCOMPARE(w.Status("POPStatus"), QStringLiteral("Retrieval complete (%1 bytes data) - the rest of the message "
+                                                       "is not shown")
+                                            .arg(body.size()));
+        const QString shown = w.view->toPlainText();
+        QVERIFY(shown.size() < pop::kMaxMessageChars + 200);
+        QVERIFY(shown.endsWith(
+            QStringLiteral("z\n[The rest of this message is not shown: its text is longer than 16 million characters]\n")));
+    }
+
+    // A failure in one session neither makes the next one's first message
+    // read as aborted nor leaves its text above that message.
+    void nextSessionShowsItsFirstMessageAlone()
+    {
+        ScriptServer server(Login(1) + QStringList{"C:RETR 1", "S:+OK", "S:Subject: cut", "S:", "S:partial", "X"} + Login(1)
+                            + QStringList{"C:RETR 1", "S:+OK", "S:Subject: whole", "S:", "S:body", "S:.", "Z"});
+        Window w;
+        GuiTest::ModalLog log = GuiTest::WhileAnsweringModals([&] {
+            w.Connect(server.Host());
+            QTRY_COMPARE(w.pop->State(), short(6));
+            QTRY_COMPARE(w.Status("POPStatus"), QStringLiteral("Transfer aborted"));
+            QTest::mouseClick(Find(w.form.get(), "POPConnectBtn"), Qt::LeftButton);
+            QTRY_VERIFY(w.view->toPlainText().contains(QStringLiteral("body")));
+        });
+        QCOMPARE(log.texts.size(), 1);
+        QTRY_VERIFY(w.Status("POPStatus").startsWith(QStringLiteral("Retrieval complete")));
+        QCOMPARE(w.view->toPlainText(), QStringLiteral("Subject: whole\nbody\n"));
+    }
+
     void retrieveProgressTexts()
     {
         QCOMPARE(RetrieveProgressText(5, 7, true, "x"), QStringLiteral("Transfer aborted"));
