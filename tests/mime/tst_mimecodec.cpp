@@ -8,7 +8,9 @@
 #include "mime/messagetext.h"
 #include "mime/mimeheaders.h"
 #include "mime/transferdecoding.h"
+#include "pop/popreply.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace mime;
@@ -69,6 +71,12 @@ private slots:
     void hostileHeadersStayLinear();
     void headerFieldsShowOnOneLine_data();
     void headerFieldsShowOnOneLine();
+    void nearlyMatchingLinesStayLinear_data();
+    void nearlyMatchingLinesStayLinear();
+    void partsShowAsTheyCome_data();
+    void partsShowAsTheyCome();
+    void blankEndedFoldsStayLinear_data();
+    void blankEndedFoldsStayLinear();
 };
 
 void TestMimeCodec::encodedWords_data()
@@ -326,6 +334,17 @@ void TestMimeCodec::multipartWalk_data()
         << Crlf("--d\n\nSubject: one\n\nbody\n--d--\n") << QStringLiteral("[Attachment: message/rfc822, 20 bytes]\r\n");
     QTest::newRow("no delimiter at all: raw body")
         << mixed << QByteArray("just text\r\n") << QStringLiteral("just text\r\n");
+    QTest::newRow("plain text chosen though HTML comes first")
+        << QByteArray("Content-Type: multipart/alternative; boundary=a")
+        << Crlf("--a\nContent-Type: text/html\n\n<b>y</b>\n--a\nContent-Type: text/plain\n\nplain\n--a--\n")
+        << QStringLiteral("plain");
+    QTest::newRow("the last delimiter needs no line break") << mixed << Crlf("--b\n\none\n--b--") << QStringLiteral("one");
+    QTest::newRow("a header line right before the delimiter")
+        << mixed << Crlf("--b\nContent-Type: image/gif\n--b--\n") << QStringLiteral("[Attachment: image/gif, 0 bytes]\r\n");
+    const QByteArray tooLong(kMaxBoundary + 1, 'l');
+    QTest::newRow("a boundary no line can hold: raw body")
+        << "Content-Type: multipart/mixed; boundary=" + tooLong << Crlf("--" + tooLong + "\n\nx\n")
+        << QString::fromLatin1(Crlf("--" + tooLong + "\n\nx\n"));
 }
 
 void TestMimeCodec::multipartWalk()
@@ -350,12 +369,12 @@ void TestMimeCodec::endlessNestingShowsRawText()
 
 void TestMimeCodec::oversizedMultipartShowsAsItCame()
 {
-    // Too large to hold: nothing is dropped, the body shows as it came.
+    // No delimiter in sight: nothing is dropped, the body shows as it came.
     const QByteArray line = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef\r\n";
     BodyDecoder decoder(QList<HeaderField>{{"Content-Type", "multipart/mixed; boundary=z"}});
     qint64 shownChars = 0, fed = 0;
     const QByteArray chunk = line.repeated(16384); // 1 MiB
-    while (fed <= kMaxHeldMultipart) {
+    while (fed <= kMaxPreamble) {
         shownChars += decoder.Feed(chunk).size();
         fed += chunk.size();
     }
@@ -366,9 +385,10 @@ void TestMimeCodec::oversizedMultipartShowsAsItCame()
 void TestMimeCodec::largeAttachmentIsCountedNotShown()
 {
     const QByteArray data(3 * 1000 * 1000 + 1, '\x7f');
-    QByteArray encoded = data.toBase64();
-    for (qsizetype at = 76; at < encoded.size(); at += 78)
-        encoded.insert(at, "\r\n");
+    const QByteArray base64 = data.toBase64();
+    QByteArray encoded;
+    for (qsizetype at = 0; at < base64.size(); at += 76)
+        encoded += base64.mid(at, 76) + (at + 76 < base64.size() ? "\r\n" : "");
     const QByteArray body = "--q\r\nContent-Type: text/plain\r\n\r\nSee attached.\r\n--q\r\nContent-Type: application/zip;"
                             " name=big.zip\r\nContent-Transfer-Encoding: base64\r\n\r\n" + encoded + "\r\n--q--\r\n";
     QCOMPARE(Body("Content-Type: multipart/mixed; boundary=q", body, 65536),
@@ -414,6 +434,117 @@ void TestMimeCodec::headerFieldsShowOnOneLine()
     QCOMPARE(text.Headers().size(), 1);
     QCOMPARE(text.Headers().at(0).first, QStringLiteral("Subject"));
     QTEST(text.Headers().at(0).second, "shown");
+}
+
+void TestMimeCodec::nearlyMatchingLinesStayLinear_data()
+{
+    QTest::addColumn<int>("boundaryLength");
+    QTest::addColumn<int>("megabytes");
+    QTest::addColumn<bool>("raw");
+    // Each body line is the delimiter with its last character changed.
+    // Searched boundary by boundary, these took 35 s and about 10 s.
+    QTest::newRow("a 40,000-character boundary: raw body") << 40000 << 4 << true;
+    QTest::newRow("the longest boundary taken") << int(kMaxBoundary) << 48 << false;
+}
+
+void TestMimeCodec::nearlyMatchingLinesStayLinear()
+{
+    QFETCH(int, boundaryLength);
+    QFETCH(int, megabytes);
+    const QByteArray boundary(boundaryLength, 'b');
+    const QByteArray nearly = "--" + boundary.chopped(1) + "c\r\n";
+    QByteArray body = "--" + boundary + "\r\nContent-Type: application/x\r\n\r\n";
+    const qsizetype start = body.size();
+    body.reserve(megabytes * 1024 * 1024 + 2 * nearly.size());
+    while (body.size() < megabytes * 1024 * 1024)
+        body += nearly;
+    const qsizetype partSize = body.size() - start - 2; // the last line break goes with the delimiter
+    body += "--" + boundary + "--\r\n";
+    QElapsedTimer timer;
+    timer.start();
+    const QString text = Body("Content-Type: multipart/mixed; boundary=" + boundary, body, 64 * 1024);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed()) + " ms"));
+    QFETCH(bool, raw);
+    if (raw)
+        QCOMPARE(text.size(), body.size());
+    else
+        QCOMPARE(text, AttachmentLine(QString(), "application/x", partSize));
+}
+
+void TestMimeCodec::partsShowAsTheyCome_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qsizetype>("fed");
+    QTest::addColumn<QString>("shownByThen");
+    // A large multipart must not leave all its decoding to its end.
+    const QByteArray attachment = "--b\r\nContent-Type: application/zip\r\n\r\n";
+    const QByteArray big = QByteArray("UEsDBAoAAAAAAAAAIQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n").repeated(50000);
+    const QByteArray mixed = "--b\r\n\r\nfirst part\r\n" + attachment + big + "\r\n--b--\r\n";
+    QTest::newRow("text before a large attachment")
+        << QByteArray("Content-Type: multipart/mixed; boundary=b") << mixed << mixed.size() - big.size() / 2
+        << QStringLiteral("first part");
+    const QByteArray plain = QByteArray("a line of plain text\r\n").repeated(100000);
+    const QByteArray alternative = "--a\r\nContent-Type: text/plain\r\n\r\n" + plain
+                                   + "--a\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--a--\r\n";
+    QTest::newRow("plain text before its HTML")
+        << QByteArray("Content-Type: multipart/alternative; boundary=a") << alternative
+        << alternative.indexOf("--a", 4) << QString::fromLatin1(plain.chopped(2));
+}
+
+void TestMimeCodec::partsShowAsTheyCome()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(QByteArray, body);
+    QFETCH(qsizetype, fed);
+    QByteArrayView rest;
+    BodyDecoder decoder(ParseHeaderBlock(headers + "\r\n\r\n", &rest));
+    QString shown;
+    for (qsizetype at = 0; at < fed; at += 65536)
+        shown += decoder.Feed(QByteArrayView(body).sliced(at, qMin<qsizetype>(65536, fed - at)));
+    QTEST(shown, "shownByThen");
+    // The close delimiter ends the work too: nothing is left for the end.
+    decoder.Feed(QByteArrayView(body).sliced(fed));
+    QCOMPARE(decoder.Finish(), QString());
+}
+
+void TestMimeCodec::blankEndedFoldsStayLinear_data()
+{
+    QTest::addColumn<int>("where");
+    QTest::addColumn<int>("lines");
+    // Folded lines that end in blanks: a value trimmed again after each
+    // line took 2.8 s for one megabyte, and grows with its square.
+    QTest::newRow("a header block") << 0 << 400000;
+    QTest::newRow("a part's header in a multipart") << 1 << 200000;
+    QTest::newRow("a retrieved message's header") << 2 << 200000;
+}
+
+void TestMimeCodec::blankEndedFoldsStayLinear()
+{
+    QFETCH(int, where);
+    QFETCH(int, lines);
+    const QByteArray folds = QByteArray(" x \r\n").repeated(lines);
+    const qsizetype valueSize = 1 + 3 * qsizetype(lines); // "a; x x ... x"
+    QElapsedTimer timer;
+    timer.start();
+    if (where == 0) {
+        const QByteArray entity = "Subject: a;\r\n" + folds + "\r\nbody";
+        QByteArrayView body;
+        const QList<HeaderField> fields = ParseHeaderBlock(entity, &body);
+        QCOMPARE(fields.size(), 1);
+        QCOMPARE(fields[0].second.size(), valueSize);
+        QCOMPARE(body, QByteArrayView("body"));
+    } else if (where == 1) {
+        const QByteArray body = "--b\r\nContent-Type: text/plain;\r\n" + folds + "\r\nbody\r\n--b--\r\n";
+        QCOMPARE(Body("Content-Type: multipart/mixed; boundary=b", body, 65536), QStringLiteral("body"));
+    } else {
+        pop::RetrDecoder decoder;
+        decoder.Feed("Subject: a;\r\n" + folds + "\r\nbody\r\n.\r\n");
+        QVERIFY(decoder.Done());
+        QCOMPARE(decoder.Headers().size(), 1);
+        QCOMPARE(decoder.Headers()[0].second.size(), valueSize);
+    }
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed()) + " ms"));
 }
 
 QTEST_GUILESS_MAIN(TestMimeCodec)

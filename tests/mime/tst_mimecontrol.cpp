@@ -28,6 +28,13 @@ QByteArray Multipart(const QByteArray &text)
            + "--p\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nAAAA\r\n--p--\r\n";
 }
 
+// A multipart body with no delimiter in it: held until it ends (nothing
+// shows whether one comes), then shown as it came.
+QByteArray Undelimited(const QByteArray &text)
+{
+    return "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nContent-Type: multipart/mixed; boundary=\"p\"\r\n\r\n" + text;
+}
+
 // Logs in and retrieves message 1 once counted, recording what comes.
 struct Watch : ControlEvents {
     explicit Watch(TPOP *pop) : ControlEvents(pop)
@@ -53,7 +60,7 @@ private slots:
 void TestMimeControl::heldMultipartArrivesInChunks()
 {
     const QByteArray text = LongText();
-    const QByteArray message = Multipart(text);
+    const QByteArray message = Undelimited(text);
     const qsizetype half = message.size() / 2;
     ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "L:" + QString::fromLatin1(message.left(half)),
                                              "L:" + QString::fromLatin1(message.mid(half) + ".\r\n")});
@@ -75,8 +82,7 @@ void TestMimeControl::heldMultipartArrivesInChunks()
         QVERIFY(chunk.isEmpty() || !chunk.front().isLowSurrogate());
         all += chunk;
     }
-    QCOMPARE(all, QString::fromUtf8(QByteArray(text).replace("\r\n", "\n").chopped(1))
-                      + QStringLiteral("\n[Attachment: a.pdf, 3 bytes]\n"));
+    QCOMPARE(all, QString::fromUtf8(QByteArray(text).replace("\r\n", "\n")));
     QCOMPARE(watch.transferredAt.last(), qint32(message.size() - message.indexOf("\r\n\r\n") - 4));
 }
 
@@ -102,7 +108,7 @@ void TestMimeControl::retrievalStartedFromAChunkEndsTheOldDelivery()
     // The handler asks for the next message while the held text of this one
     // is being handed out: the rest of the old text must not run into the
     // new message.
-    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "L:" + QString::fromLatin1(Multipart(LongText()) + ".\r\n"),
+    ScriptServer server(kLogin + QStringList{"C:RETR 1", "S:+OK", "L:" + QString::fromLatin1(Undelimited(LongText()) + ".\r\n"),
                                              "C:RETR 1", "S:+OK", "S:Subject: second", "S:", "S:second body", "S:.", "Z"});
     TPOP pop;
     pop.SetTimeout(5);

@@ -11,23 +11,36 @@
 
 namespace mime {
 
-// A multipart body is held whole until it ends (its text part may come
-// after an HTML part or be nested anywhere). Past this size the body is
-// shown as it came instead, streaming, so memory stays bounded whatever
-// the server sends.
-constexpr qsizetype kMaxHeldMultipart = 64 * 1024 * 1024;
+// RFC 2046 5.1.1 allows boundaries of 70 characters, and a delimiter line
+// must fit in RFC 5322's 998 octets. A longer boundary is none a sender
+// meant: such a multipart shows as it came.
+constexpr qsizetype kMaxBoundary = 998 - 4;
+// Until its first delimiter a multipart body is held: without any, it shows
+// as it came. A preamble is a line or two; past this size the body is shown
+// so at once, streaming, so that neither memory nor the work left for the
+// body's end grows with what the server sends.
+constexpr qsizetype kMaxPreamble = 1024 * 1024;
 // Multiparts nested deeper than this are shown as their raw text: a message
 // built to nest without end must not exhaust the stack.
 constexpr int kMaxNesting = 24;
 
+// Turns the body of one entity into text as it streams in: Feed returns the
+// text of each piece as soon as the structure allows, Finish the rest.
+class EntityDecoder {
+public:
+    virtual ~EntityDecoder() = default;
+    virtual QString Feed(QByteArrayView raw) = 0;
+    virtual QString Finish() = 0;
+};
+
 // One entity that is not multipart, as its body streams in: text parts as
 // text in their charset, HTML as readable text, anything else (or text
 // marked as an attachment) as one line "[Attachment: name, size bytes]".
-class LeafDecoder {
+class LeafDecoder final : public EntityDecoder {
 public:
     explicit LeafDecoder(const EntityInfo &info);
-    QString Feed(QByteArrayView raw);
-    QString Finish();
+    QString Feed(QByteArrayView raw) override;
+    QString Finish() override;
 
 private:
     enum class Show { Text, Html, Attachment };
@@ -42,6 +55,11 @@ private:
     qint64 m_size = 0;
 };
 
+// The decoder for an entity nested `depth` multiparts deep: a multipart is
+// decoded part by part as its parts arrive (of an alternative, the one a
+// person reads), so that its end has no more left to do than any piece.
+std::unique_ptr<EntityDecoder> MakeEntityDecoder(const EntityInfo &info, int depth = 0);
+
 // The body of a retrieved message as text a person reads, given the
 // message's header fields. Fed the raw body in pieces (CRLF line ends), it
 // returns text for each piece as soon as the structure allows; Finish
@@ -53,11 +71,7 @@ public:
     QString Finish();
 
 private:
-    EntityInfo m_info;
-    std::unique_ptr<LeafDecoder> m_leaf;
-    bool m_holding = false; // a multipart body, held whole
-    QByteArray m_held;
-    Utf8OrLatin1Decoder m_raw;
+    std::unique_ptr<EntityDecoder> m_entity;
 };
 
 // The text of a complete entity body; exposed for tests.
