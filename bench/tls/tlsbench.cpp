@@ -3,10 +3,11 @@
 //
 //   orv_tlsbench connect smtp|pop HOST:PORT CAFILE RUNS
 //       prints one "seconds=S" line per connection
-//   orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS
+//   orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS [paced]
 //       per run a fresh TSMTP sends one short message to bench@orvanta.test,
 //       signed in as USER; prints one "seconds=S" line per run, from Connect
-//       until the server has accepted the message
+//       until the server has accepted the message. With "paced" each run
+//       waits for a line on stdin, so that a peer can be timed in between.
 //   orv_tlsbench retr HOST:PORT USER PASSWORD NUMBER CAFILE [source]
 //       prints "seconds=S bytes=B maxrss_kb=K"; with "source" the message
 //       comes as sent (DecodeMime false), without it decoded as by default
@@ -126,7 +127,11 @@ bool SignInOnce(const QString &host, const QString &user, const QString &passwor
 int SignIns(const QStringList &args)
 {
     const int runs = args[5].toInt();
+    const bool paced = args.value(6) == QLatin1String("paced");
     for (int i = 0; i < runs; ++i) {
+        char go[16];
+        if (paced && !std::fgets(go, sizeof go, stdin))
+            return 0;
         double seconds = 0;
         if (!SignInOnce(args[1], args[3], args[4], &seconds)) {
             std::fprintf(stderr, "run %d: the message was not sent\n", i + 1);
@@ -182,12 +187,12 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.size() == 5 && args[0] == QLatin1String("connect") && Trust(args[3]))
         return Connects(args);
-    if (args.size() == 6 && args[0] == QLatin1String("signin") && Trust(args[2]))
+    if ((args.size() == 6 || args.size() == 7) && args[0] == QLatin1String("signin") && Trust(args[2]))
         return SignIns(args);
     if ((args.size() == 6 || args.size() == 7) && args[0] == QLatin1String("retr") && Trust(args[5]))
         return Retrieve(args);
     std::fprintf(stderr, "usage: orv_tlsbench connect smtp|pop HOST:PORT CAFILE RUNS\n"
-                         "       orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS\n"
+                         "       orv_tlsbench signin HOST:PORT CAFILE USER PASSWORD RUNS [paced]\n"
                          "       orv_tlsbench retr HOST:PORT USER PASSWORD NUMBER CAFILE [source]\n");
     return 2;
 }
