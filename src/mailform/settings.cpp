@@ -13,9 +13,9 @@ namespace {
 const QString SettingsName = QStringLiteral("Orvmail.cfg");
 // Longest return address or user name taken from the file.
 constexpr qsizetype MaxSecondField = 80;
-// Two short lines; anything much longer is no settings file, and reading
-// it whole would hold up the window's start.
-constexpr qint64 MaxSettingsBytes = 64 * 1024;
+// Two short lines, though an overlong field is tolerated (and cut); a file
+// beyond this is no settings file, and reading it would hold up the start.
+constexpr qint64 MaxSettingsBytes = 1024 * 1024;
 
 // A line break in a saved field would start a line of its own, which the
 // next start reads as another server or user.
