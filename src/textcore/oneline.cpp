@@ -6,6 +6,9 @@ namespace {
 
 constexpr char32_t kReplacementMark = 0xFFFD;
 constexpr char16_t kEllipsis = 0x2026;
+// Blanks a sender may space words with; a longer run is padding, which can
+// push what follows to a wrapped line of its own, and shows as one space.
+constexpr qsizetype kMaxBlankRun = 8;
 
 // The controls whose effect lasts past themselves, up to the end of the
 // paragraph: the embeddings, overrides and isolates, with their ends. The
@@ -84,9 +87,14 @@ QString OneLine(QStringView text, const OneLineRules &rules)
             qsizetype codes = 1;
             for (qsizetype more = 0; end < n && JoinsBlanks(CodeAt(text, end, &more), rules); end += more)
                 ++codes;
-            // A lone space, no-break space or filler shows as written.
-            if (!shown.isEmpty() && end < n)
-                shown.append(codes == 1 && Shown(c, rules) == c ? QChar::fromUcs4(c) : QChar::fromUcs4(U' '));
+            const bool atEnds = shown.isEmpty() || end == n;
+            if (!atEnds && codes <= kMaxBlankRun) {
+                // Spacing the sender chose shows as written.
+                for (qsizetype at = i, more = 0; at < end; at += more)
+                    shown.append(QChar::fromUcs4(Shown(CodeAt(text, at, &more), rules)));
+            } else if (!atEnds) {
+                shown.append(QLatin1Char(' '));
+            }
             units = end - i;
             continue;
         }

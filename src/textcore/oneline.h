@@ -6,9 +6,9 @@ namespace textcore {
 
 // How much of a peer's blanks and invisible characters a one-line text keeps.
 struct OneLineRules {
-    // Runs of blanks shown as one space, none at the ends: padding would
-    // otherwise push what follows to the start of a wrapped line, where it
-    // passes for a line of its own.
+    // Long runs of blanks shown as one space, none at the ends: padding
+    // would otherwise push what follows to the start of a wrapped line,
+    // where it passes for a line of its own.
     bool collapseBlanks = true;
     // Every invisible format character marked (zero-width joiners, soft
     // hyphens, direction marks), not only the direction controls: for names

@@ -131,7 +131,7 @@ void TestTextCore::oneLine_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("plain text as it is") << u"Re: lunch (today) \u00e0 5\u00a0\u20ac"_s << u"Re: lunch (today) \u00e0 5\u00a0\u20ac"_s;
     QTest::newRow("CR LF cannot forge a header line")
-        << u"Hi\r\nFrom: ceo@yourbank.example"_s << u"Hi From: ceo@yourbank.example"_s;
+        << u"Hi\r\nFrom: ceo@yourbank.example"_s << u"Hi  From: ceo@yourbank.example"_s;
     QTest::newRow("separators, NEL, VT, FF, tab")
         << u"a\u2028Reply-To: x\u2029b\u0085c\vd\fe\tf"_s << u"a Reply-To: x b c d e f"_s;
     QTest::newRow("other controls marked") << u"a\u0001b\u007fc\u009bd\u0000e"_s
@@ -147,6 +147,7 @@ void TestTextCore::oneLine_data()
         << u"a.pdf"_s + QString(300, u' ') + u"[Attachment: b.exe]"_s << u"a.pdf [Attachment: b.exe]"_s;
     QTest::newRow("padding of other blanks and zero-width characters")
         << u"a \u200b \u3000\u2800\u3164\u00a0\u00a0\u2009b"_s << u"a b"_s;
+    QTest::newRow("a sender's spacing kept") << u"a   plain \u00a0 b"_s << u"a   plain \u00a0 b"_s;
     QTest::newRow("blanks at the ends dropped") << u" \r\n a \t\u2028"_s << u"a"_s;
 }
 
