@@ -61,7 +61,7 @@ void TPOP::RetrieveMessage(short messageNumber)
     if (m_session->Busy())
         throw EOleException(EOleException::E_Fail, QStringLiteral("The POP control is busy"));
     PrepareCall();
-    m_session->Retrieve(messageNumber, m_decodeMime);
+    m_session->Retrieve(messageNumber, m_decodeMime, qsizetype(m_maxMessageChars));
 }
 
 void TPOP::ProtocolStateChanged(PopProtocolState state)

@@ -12,11 +12,10 @@
 // encodings undone, the declared charset converted, of a multipart message
 // its text part (or the text of its HTML) and one line per attachment naming
 // it and its size. A single-part body streams chunk by chunk; a multipart
-// body is held until it is complete (data events meanwhile carry empty text
-// and the growing byte count) and then delivered in chunks; one larger than
-// 64 MiB shows as it came instead. What does not decode shows as it came.
-// The body's text stops at 16 million characters (pop::kMaxMessageChars),
-// whatever the size of the message: its last piece ends with a line saying
+// body is decoded part by part as it arrives. What does not decode shows as
+// it came. The body's text stops at MaxMessageChars (default 16 million,
+// pop::kMaxMessageChars; 0: no limit, for a caller that does not keep the
+// text), whatever the size of the message: its last piece ends with a line saying
 // the rest is not shown, MessageCut turns true, and the rest of the message
 // is still read, only to be dropped (data events carry the growing byte
 // count and no text), so that the session stays usable.
@@ -29,6 +28,7 @@ class TPOP : public TInternetControl, private PopListener {
     Q_PROPERTY(QString UserId READ UserId WRITE SetUserId)
     Q_PROPERTY(QString Password READ Password WRITE SetPassword)
     Q_PROPERTY(bool DecodeMime READ DecodeMime WRITE SetDecodeMime)
+    Q_PROPERTY(qint64 MaxMessageChars READ MaxMessageChars WRITE SetMaxMessageChars)
     // Stored with the window as the control has always kept it; the engine
     // does not use it.
     Q_PROPERTY(int TopLines MEMBER m_topLines)
@@ -41,6 +41,8 @@ public:
     QString Password() const { return m_password; }
     void SetPassword(const QString &password) { m_password = password; }
     bool DecodeMime() const { return m_decodeMime; }
+    qint64 MaxMessageChars() const { return m_maxMessageChars; }
+    void SetMaxMessageChars(qint64 chars) { m_maxMessageChars = qMax<qint64>(chars, 0); }
     void SetDecodeMime(bool on) { m_decodeMime = on; }
 
     bool Busy() const override;
@@ -71,6 +73,7 @@ private:
     QString m_password;
     int m_topLines = 0;
     bool m_decodeMime = true;
+    qint64 m_maxMessageChars = pop::kMaxMessageChars;
     bool m_messageCut = false;
     TDocOutput m_docOutput;
     PopSession *m_session;

@@ -67,7 +67,7 @@ void PopSession::Authenticate(const QByteArray &user, const QByteArray &password
     m_login->Start();
 }
 
-void PopSession::Retrieve(int number, bool decodeMime)
+void PopSession::Retrieve(int number, bool decodeMime, qsizetype maxChars)
 {
     const Step step(this);
     // What is still to be told of the last message (its held text being
@@ -76,7 +76,7 @@ void PopSession::Retrieve(int number, bool decodeMime)
         Withdraw(m_retrievals);
     ++m_retrievals;
     pop::Link &link = *this;
-    m_retrieval = std::make_unique<pop::Retrieval>(link, number, decodeMime);
+    m_retrieval = std::make_unique<pop::Retrieval>(link, number, decodeMime, maxChars);
     Act(m_retrieval->Start());
 }
 

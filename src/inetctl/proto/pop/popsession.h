@@ -30,7 +30,7 @@ public:
     void Authenticate(const QByteArray &user, const QByteArray &password);
     // The caller has checked state 4, protocol state 2 and not busy.
     // decodeMime: the message as a person reads it, else its source.
-    void Retrieve(int number, bool decodeMime);
+    void Retrieve(int number, bool decodeMime, qsizetype maxChars = pop::kMaxMessageChars);
     void Quit();
 
 protected:

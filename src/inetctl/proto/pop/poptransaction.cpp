@@ -1,5 +1,7 @@
 #include "poptransaction.h"
 
+#include <QLocale>
+
 namespace pop {
 
 namespace {
@@ -149,8 +151,8 @@ Outcome Login::OnStatOk(const StatusLine &line)
 
 // ---- one retrieval ------------------------------------------------------------
 
-Retrieval::Retrieval(Link &link, int number, bool decodeMime)
-    : m_link(link), m_number(number), m_decodeMime(decodeMime)
+Retrieval::Retrieval(Link &link, int number, bool decodeMime, qsizetype maxChars)
+    : m_link(link), m_number(number), m_decodeMime(decodeMime), m_maxChars(qMax<qsizetype>(maxChars, 0))
 {
 }
 
@@ -213,7 +215,7 @@ void Retrieval::Finish()
 
 void Retrieval::Data(const QString &text)
 {
-    if (!m_cut && text.size() > kMaxMessageChars - m_shownChars) {
+    if (!m_cut && m_maxChars > 0 && text.size() > m_maxChars - m_shownChars) {
         Cut(text);
         return;
     }
@@ -227,7 +229,7 @@ void Retrieval::Cut(const QString &text)
 {
     // What still fits, up to its last line end where it has one, then a line
     // of our own; what the decoder holds goes unshown too.
-    qsizetype keep = kMaxMessageChars - m_shownChars;
+    qsizetype keep = m_maxChars - m_shownChars;
     const qsizetype nl = keep > 0 ? text.lastIndexOf(QLatin1Char('\n'), keep - 1) : -1;
     if (nl >= 0)
         keep = nl + 1;
@@ -237,7 +239,7 @@ void Retrieval::Cut(const QString &text)
     if (!(shown.isEmpty() ? m_atLineStart : shown.endsWith(QLatin1Char('\n'))))
         shown += QLatin1Char('\n');
     shown += QStringLiteral("[The rest of this message is not shown: its text is longer than %1 million characters]\n")
-                 .arg(kMaxMessageChars / 1'000'000);
+                 .arg(QLocale::c().toString(double(m_maxChars) / 1e6, 'g', 6));
     m_cut = true;
     m_text.reset();
     m_shownChars += shown.size();

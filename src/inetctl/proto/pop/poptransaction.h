@@ -125,10 +125,11 @@ private:
 };
 
 // RETR of one message (RFC 1939 5): its lines decoded as they stream in and
-// handed on as text (mime::MessageText), up to kMaxMessageChars.
+// handed on as text (mime::MessageText), up to maxChars (0: no limit, for
+// a reader that does not hold the text).
 class Retrieval {
 public:
-    Retrieval(Link &link, int number, bool decodeMime);
+    Retrieval(Link &link, int number, bool decodeMime, qsizetype maxChars = kMaxMessageChars);
     ~Retrieval();
     Outcome Start();
     Outcome OnRetrOk(const StatusLine &line);
@@ -146,6 +147,7 @@ private:
     Link &m_link;
     int m_number;
     bool m_decodeMime;
+    qsizetype m_maxChars;
     RetrDecoder m_decoder;
     std::unique_ptr<mime::MessageText> m_text;
     qint64 m_transferred = 0;
