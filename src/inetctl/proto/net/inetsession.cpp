@@ -269,6 +269,12 @@ void InetSession::Write(const QByteArray &bytes)
         m_socket->write(bytes);
 }
 
+void InetSession::FlushOutput()
+{
+    if (m_socket)
+        m_socket->flush();
+}
+
 qint64 InetSession::BytesToWrite() const
 {
     return m_socket ? m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() : 0;

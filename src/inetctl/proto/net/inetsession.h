@@ -177,6 +177,10 @@ protected:
     void Reopen();
 
     void Write(const QByteArray &bytes);
+    // Hands what is written to the kernel now rather than from the event
+    // loop: when the window closes both sessions, their QUITs leave in the
+    // order they were given.
+    void FlushOutput();
     qint64 BytesToWrite() const;
     // The silence timer runs while the engine waits for the server; called
     // again while waiting, the server showed life and the clock restarts.

@@ -236,5 +236,6 @@ void PopSession::QuitNow()
         await = Await::Nothing;
     m_awaiting.append(Await::QuitOk);
     Write("QUIT\r\n");
+    FlushOutput();
     WaitForServer(true, QuitWaitMs);
 }

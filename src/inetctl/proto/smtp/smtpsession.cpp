@@ -300,6 +300,7 @@ void SmtpSession::Quit()
         await = Await::Nothing;
     m_awaiting.append(Await::Quit221);
     InetSession::Write("QUIT\r\n");
+    FlushOutput();
     WaitForServer(true, QuitWaitMs);
 }
 
