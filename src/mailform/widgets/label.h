@@ -7,13 +7,15 @@
 //
 // A one-line label whose dynamic property "followedBy" names a sibling (the
 // text that reads on after it on its line) keeps that sibling clear of its
-// caption: the sibling stays where it was designed while the caption fits
-// before it, and moves right, kFollowerGap pixels after the caption, when a
-// longer caption would run into it.
+// caption: the sibling keeps the left edge the window description gives it
+// (164 for "messages)") while the caption fits before it, and moves right,
+// kFollowerGap pixels after the caption, when a longer caption would run
+// into it.
 class TLabel : public QLabel {
     Q_OBJECT
 public:
-    // As close as the design itself sets a full caption to its follower.
+    // One pixel: the gap between a three-digit count and "messages)" at their
+    // places in the window description.
     static constexpr int kFollowerGap = 1;
 
     explicit TLabel(QWidget *parent = nullptr);
@@ -22,5 +24,5 @@ public:
 
 private:
     void KeepFollowerClear();
-    int m_followerHome = -1; // the follower's designed left edge
+    int m_followerHome = -1; // the follower's left edge in the window description
 };
