@@ -451,7 +451,9 @@ class Desktop:
             fail(f"window is {geometry[2]}x{geometry[3]}, expected "
                  f"{self.layout.form_size[0]}x{self.layout.form_size[1]}")
         self.xdo("windowfocus", "--sync", str(self.window))
-        self.page_offset = self._find_page_offset()
+        # Mapped is not painted: the first frame may still be on its way.
+        self.page_offset = wait_for(self._find_page_offset, 20,
+                                    "the page frame below the tabs to be drawn", 0.2)
 
     def program_log(self):
         if self._app_log:
@@ -563,7 +565,8 @@ class Desktop:
         """Where a page's top left lies in the window. The tab bar's height
         follows the style and font, so the top of the page frame is found in
         the pixels: right of the tabs, the first row below the tab widget's
-        top that differs from the window's background."""
+        top that differs from the window's background. None while the
+        window has not been painted."""
         tabs_x, tabs_y, tabs_w, tabs_h, _ = self.layout.rect("PageControl1")
         w, h, raw = self.screenshot()
         x = tabs_x + tabs_w - 4
@@ -576,7 +579,7 @@ class Desktop:
             if pixel(y) != background:
                 # The frame around a page is two pixels thick.
                 return (tabs_x + PAGE_FRAME, y + PAGE_FRAME)
-        fail("no page frame found below the tabs")
+        return None
 
     def point(self, name, fx=0.5, fy=0.5):
         x, y, w, h, page = self.layout.rect(name)
