@@ -34,7 +34,9 @@ private slots:
     void statusLines();
     void retrieved_data();
     void retrieved();
+    void splitAtEveryByteGivesTheSameMessage_data();
     void splitAtEveryByteGivesTheSameMessage();
+    void plainBodyLinesAreNotCopied();
     void stopsAtTheTerminator();
     void hugeHeaderBlockBecomesBody();
 };
@@ -107,9 +109,20 @@ void TestPopCodec::retrieved()
     QCOMPARE(d.body, body);
 }
 
+void TestPopCodec::splitAtEveryByteGivesTheSameMessage_data()
+{
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("folded header, stuffed dot")
+        << QByteArray("Subject: a\r\n b\r\n\r\n..\r\nx\r\n.\r\n") << QByteArray(".\r\nx\r\n");
+    QTest::newRow("CR LF runs broken by bare LF, bare CR and dots")
+        << QByteArray("A: b\r\n\r\nx\r\ny\r\n\nz\n\r\n.a\r\nq\rr\r\n..\r\nw\r\n.\r\n")
+        << QByteArray("x\r\ny\r\n\r\nz\r\n\r\na\r\nq\rr\r\n.\r\nw\r\n");
+}
+
 void TestPopCodec::splitAtEveryByteGivesTheSameMessage()
 {
-    const QByteArray wire = "Subject: a\r\n b\r\n\r\n..\r\nx\r\n.\r\n";
+    QFETCH(QByteArray, wire);
     const Decoded whole = Decode({wire});
     for (qsizetype cut = 0; cut <= wire.size(); ++cut) {
         for (qsizetype cut2 = cut; cut2 <= wire.size(); ++cut2) {
@@ -119,7 +132,26 @@ void TestPopCodec::splitAtEveryByteGivesTheSameMessage()
             QCOMPARE(d.headers, whole.headers);
         }
     }
-    QCOMPARE(whole.body, QByteArray(".\r\nx\r\n"));
+    QTEST(whole.body, "body");
+}
+
+void TestPopCodec::plainBodyLinesAreNotCopied()
+{
+    // A large message must not cost a copy of every read: lines that come
+    // as they are meant are handed on where they lie.
+    const QByteArray head = "Subject: a\r\n\r\n";
+    const QByteArray lines = QByteArray("The quick brown fox\r\n").repeated(1000);
+    RetrDecoder decoder;
+    QByteArrayView body;
+    const QByteArray first = head + lines;
+    QCOMPARE(decoder.Feed(first, &body), first.size());
+    QCOMPARE(body.data(), first.constData() + head.size());
+    QCOMPARE(body.size(), lines.size());
+    const QByteArray more = lines + ".\r\n";
+    QCOMPARE(decoder.Feed(more, &body), more.size());
+    QVERIFY(decoder.Done());
+    QCOMPARE(body.data(), more.constData());
+    QCOMPARE(body.size(), lines.size());
 }
 
 void TestPopCodec::stopsAtTheTerminator()

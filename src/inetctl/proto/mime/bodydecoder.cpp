@@ -515,6 +515,8 @@ LeafDecoder::LeafDecoder(const EntityInfo &info)
 
 QString LeafDecoder::Feed(QByteArrayView raw)
 {
+    if (m_transfer.PassesThrough())
+        return Convert(raw, {}); // no copy of what needs no decoding
     QByteArray decoded, broken;
     m_transfer.Feed(raw, &decoded, &broken);
     return Convert(decoded, broken);
@@ -541,7 +543,7 @@ QString LeafDecoder::Finish()
     return out;
 }
 
-QString LeafDecoder::Convert(const QByteArray &decoded, const QByteArray &raw)
+QString LeafDecoder::Convert(QByteArrayView decoded, QByteArrayView raw)
 {
     if (m_show == Show::Attachment) {
         m_size += decoded.size() + raw.size();

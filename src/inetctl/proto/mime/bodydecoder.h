@@ -44,7 +44,7 @@ public:
 
 private:
     enum class Show { Text, Html, Attachment };
-    QString Convert(const QByteArray &decoded, const QByteArray &raw);
+    QString Convert(QByteArrayView decoded, QByteArrayView raw);
 
     EntityInfo m_info;
     Show m_show;

@@ -31,6 +31,8 @@ public:
     void Feed(QByteArrayView in, QByteArray *decoded, QByteArray *raw);
     void Finish(QByteArray *decoded, QByteArray *raw);
     bool Broken() const { return m_broken; }
+    // Feed would only copy its input to the decoded output.
+    bool PassesThrough() const { return m_encoding == TransferEncoding::Identity && !m_broken; }
 
 private:
     void FeedQuotedPrintable(QByteArrayView in, QByteArray *out);

@@ -1,6 +1,7 @@
 #include "popreply.h"
 
 #include <cstring>
+#include <utility>
 
 namespace pop {
 
@@ -31,8 +32,11 @@ ParseResult ParseStatusLine(QByteArrayView data, StatusLine *line, qsizetype *co
     return ParseResult::Invalid;
 }
 
-qsizetype RetrDecoder::Feed(QByteArrayView data)
+qsizetype RetrDecoder::Feed(QByteArrayView data, QByteArrayView *body)
 {
+    m_body.resize(0); // keeps its capacity: never handed out but as a view
+    m_run = nullptr;
+    m_runSize = 0;
     qsizetype i = 0;
     while (i < data.size() && !m_done) {
         switch (m_at) {
@@ -42,7 +46,23 @@ qsizetype RetrDecoder::Feed(QByteArrayView data)
         case At::InLine: i = InLine(data, i); break;
         }
     }
+    if (m_body.isEmpty()) {
+        *body = QByteArrayView(m_run, m_runSize);
+    } else {
+        Flush();
+        *body = m_body;
+    }
+    m_run = nullptr;
+    m_runSize = 0;
     return i;
+}
+
+qsizetype RetrDecoder::Feed(QByteArrayView data)
+{
+    QByteArrayView body;
+    const qsizetype taken = Feed(data, &body);
+    m_taken.append(body);
+    return taken;
 }
 
 qsizetype RetrDecoder::AtLineStart(QByteArrayView data, qsizetype i)
@@ -81,6 +101,26 @@ qsizetype RetrDecoder::AfterDotCR(QByteArrayView data, qsizetype i)
     return i;
 }
 
+qsizetype RetrDecoder::UnchangedLines(QByteArrayView data, qsizetype i)
+{
+    // From the line going on at i, where the last whole line in CR LF ends
+    // before the data's end, a bare LF or a line that opens with a dot.
+    const char *p = data.data();
+    const qsizetype n = data.size();
+    qsizetype at = i;
+    for (;;) {
+        const void *nl = std::memchr(p + at, '\n', size_t(n - at));
+        if (!nl)
+            return at;
+        const qsizetype j = static_cast<const char *>(nl) - p;
+        if (j == at || p[j - 1] != '\r')
+            return at;
+        at = j + 1;
+        if (at == n || p[at] == '.')
+            return at;
+    }
+}
+
 qsizetype RetrDecoder::InLine(QByteArrayView data, qsizetype i)
 {
     const char *p = data.data();
@@ -93,6 +133,17 @@ qsizetype RetrDecoder::InLine(QByteArrayView data, qsizetype i)
         }
         Content("\r", 1);
     }
+    if (!m_inHeaders) {
+        // Body lines that end in CR LF and whose successor opens with no dot
+        // go on as they came, in one run: a message has hundreds of
+        // thousands of them.
+        const qsizetype end = UnchangedLines(data, i);
+        if (end > i) {
+            Out(p + i, end - i);
+            m_at = At::LineStart;
+            return end;
+        }
+    }
     const void *nl = std::memchr(p + i, '\n', size_t(n - i));
     if (!nl) {
         qsizetype end = n;
@@ -104,11 +155,10 @@ qsizetype RetrDecoder::InLine(QByteArrayView data, qsizetype i)
         return n;
     }
     const qsizetype j = static_cast<const char *>(nl) - p;
-    qsizetype end = j;
-    if (end > i && p[end - 1] == '\r')
-        --end;
+    const bool crlf = j > i && p[j - 1] == '\r';
+    const qsizetype end = crlf ? j - 1 : j;
     Content(p + i, end - i);
-    LineEnd();
+    LineEnd(crlf ? p + end : nullptr);
     return j + 1;
 }
 
@@ -117,25 +167,25 @@ void RetrDecoder::Content(const char *data, qsizetype length)
     if (length <= 0)
         return;
     if (!m_inHeaders) {
-        m_body.append(data, length);
+        Out(data, length);
         return;
     }
     if (m_headerBytes + m_line.size() + length > kMaxHeaderBlock) {
         // Not a header block any more: keep every octet, as body text.
-        m_body.append(m_line);
+        OutCopy(m_line);
         m_line.clear();
         EndHeaders();
-        m_body.append(data, length);
+        Out(data, length);
         return;
     }
     m_line.append(data, length);
 }
 
-void RetrDecoder::LineEnd()
+void RetrDecoder::LineEnd(const char *crlf)
 {
     m_at = At::LineStart;
     if (!m_inHeaders) {
-        m_body.append("\r\n", 2);
+        Out(crlf ? crlf : "\r\n", 2);
         return;
     }
     m_headerBytes += m_line.size() + 2;
@@ -147,11 +197,35 @@ void RetrDecoder::LineEnd()
         break;
     case mime::HeaderReader::Line::NotAField: // no header block: this line already is body
         EndHeaders();
-        m_body.append(m_line);
-        m_body.append("\r\n", 2);
+        OutCopy(m_line);
+        Out("\r\n", 2);
         break;
     }
     m_line.clear();
+}
+
+void RetrDecoder::Out(const char *data, qsizetype length)
+{
+    if (m_runSize > 0 && m_run + m_runSize == data) {
+        m_runSize += length;
+        return;
+    }
+    Flush();
+    m_run = data;
+    m_runSize = length;
+}
+
+void RetrDecoder::OutCopy(QByteArrayView bytes)
+{
+    Flush();
+    m_body.append(bytes);
+}
+
+void RetrDecoder::Flush()
+{
+    if (m_runSize > 0)
+        m_body.append(m_run, m_runSize);
+    m_runSize = 0;
 }
 
 void RetrDecoder::EndHeaders()
@@ -176,9 +250,7 @@ void RetrDecoder::Finish()
 
 QByteArray RetrDecoder::TakeBody()
 {
-    QByteArray body;
-    body.swap(m_body);
-    return body;
+    return std::exchange(m_taken, QByteArray());
 }
 
 } // namespace pop

@@ -39,7 +39,14 @@ using RawHeader = mime::HeaderField;
 class RetrDecoder {
 public:
     // Takes bytes up to and including the terminating line; returns how
-    // many were taken (what follows belongs to the next reply).
+    // many were taken (what follows belongs to the next reply). *body is
+    // the body octets of this piece: where they are the received octets
+    // unchanged (CRLF lines that open with no stuffed dot) it points into
+    // data, else into the decoder; it stays valid until the next call, as
+    // long as data does. A message of tens of megabytes then costs no copy
+    // and no fresh buffer per read.
+    qsizetype Feed(QByteArrayView data, QByteArrayView *body);
+    // The same, the body octets kept until TakeBody.
     qsizetype Feed(QByteArrayView data);
 
     bool Done() const { return m_done; }
@@ -54,10 +61,17 @@ private:
     qsizetype AfterDot(QByteArrayView data, qsizetype i);
     qsizetype AfterDotCR(QByteArrayView data, qsizetype i);
     qsizetype InLine(QByteArrayView data, qsizetype i);
+    qsizetype UnchangedLines(QByteArrayView data, qsizetype i);
     void Content(const char *data, qsizetype length);
-    void LineEnd();
+    // crlf: the line's own CR LF in the input, else null (a bare LF).
+    void LineEnd(const char *crlf = nullptr);
     void Finish();
     void EndHeaders();
+    // Body octets that stay where they are until Feed returns: runs that
+    // follow each other in memory are passed on as one.
+    void Out(const char *data, qsizetype length);
+    void OutCopy(QByteArrayView bytes);
+    void Flush();
 
     At m_at = At::LineStart;
     bool m_pendingCR = false;
@@ -67,7 +81,10 @@ private:
     QByteArray m_line;
     mime::HeaderReader m_reader;
     QList<RawHeader> m_headers;
-    QByteArray m_body;
+    const char *m_run = nullptr; // the body run not yet copied
+    qsizetype m_runSize = 0;
+    QByteArray m_body;  // this piece's body where it is not the input's; reused
+    QByteArray m_taken; // for TakeBody
 };
 
 } // namespace pop

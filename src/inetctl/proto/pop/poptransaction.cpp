@@ -181,13 +181,13 @@ Outcome Retrieval::OnRetrOk(const StatusLine &line)
 Outcome Retrieval::OnRetrLines(QByteArrayView input, qsizetype *consumed, bool *ended)
 {
     // The message, up to "."; its text goes on as it comes.
-    *consumed = m_decoder.Feed(input);
+    QByteArrayView body;
+    *consumed = m_decoder.Feed(input, &body);
     if (!m_text && !m_cut && m_decoder.HeadersDone()) {
         m_text = std::make_unique<mime::MessageText>(m_decoder.Headers(), m_decodeMime);
         m_link.Document({DocState::Headers, m_transferred, m_text->Headers(), {}});
     }
     if (m_text || m_cut) {
-        const QByteArray body = m_decoder.TakeBody();
         if (!body.isEmpty()) {
             m_transferred += body.size();
             // One event per piece received, even when the text is held back
