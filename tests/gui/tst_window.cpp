@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
@@ -474,6 +475,7 @@ private slots:
         QTest::newRow("isolate, its line in two chunks") << QStringList{u"x \u2067ev"_s, u"il\nnext line\n"_s};
         QTest::newRow("embedding after a long paragraph")
             << QStringList{QString(3000, QLatin1Char('a')) + u"\nb\u202Bc\nnext line\n"_s};
+        QTest::newRow("override among a short piece's last characters") << QStringList{u"x\u202E\n"_s, u"next line\n"_s};
     }
     void bodyDirectionControlsEndWithTheirLine()
     {
@@ -485,6 +487,33 @@ private slots:
         QCOMPARE(view.toPlainText(), chunks.join(QString()));
         const QTextBlock next = view.document()->find(u"next line"_s).block();
         QVERIFY(!next.text().contains(QRegularExpression(u"[\u202A-\u202E\u2066-\u2068]"_s)));
+    }
+
+    void ctrlEndRightAfterTextArrivesShowsTheEnd_data()
+    {
+        QTest::addColumn<bool>("caughtUp"); // the event loop ran before the key
+        QTest::newRow("in the same turn") << false;
+        QTest::newRow("a turn later") << true;
+    }
+    void ctrlEndRightAfterTextArrivesShowsTheEnd()
+    {
+        // The view works out its scroll range once per turn of the event
+        // loop; a key pressed in the same turn must still reach the end.
+        QFETCH(bool, caughtUp);
+        QString text;
+        for (int i = 0; i < 400; ++i)
+            text += u"line %1 of the message\n"_s.arg(i);
+        TMessageView view;
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.AppendReceived(text);
+        if (caughtUp)
+            QCoreApplication::processEvents();
+        QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        QCOMPARE(view.textCursor().position(), view.document()->characterCount() - 1);
+        QVERIFY(view.viewport()->rect().contains(view.cursorRect()));
     }
 };
 

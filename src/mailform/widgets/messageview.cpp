@@ -3,6 +3,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -116,7 +117,13 @@ public:
     }
 
 private:
-    TMessageView *View() const { return static_cast<TMessageView *>(widget()); }
+    // Offsets and rectangles are asked of an up-to-date view.
+    TMessageView *View() const
+    {
+        auto *view = static_cast<TMessageView *>(widget());
+        view->CatchUp();
+        return view;
+    }
     int Clamp(int offset) const { return qBound(0, offset, characterCount()); }
     QTextCursor Cursor(int offset) const
     {
@@ -136,10 +143,78 @@ QAccessibleInterface *MessageViewFactory(const QString &className, QObject *obje
 
 } // namespace
 
+// The plain layout, whose notices of a received piece (repaint this, the
+// size changed) are held and given once when the view catches up.
+class TMessageView::ReceivingLayout : public QPlainTextDocumentLayout {
+public:
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+
+    // Document changes made by `insert` are not announced yet.
+    template <typename Insert>
+    void Held(Insert insert)
+    {
+        m_holding = true;
+        insert();
+        m_holding = false;
+    }
+    void CatchUp()
+    {
+        if (!m_held)
+            return;
+        m_held = false;
+        emit documentSizeChanged(documentSize());
+        emit update(QRectF(0., -document()->documentMargin(), 1000000000., 1000000000.));
+    }
+
+protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override
+    {
+        if (!m_holding) {
+            QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+            CatchUp(); // what was held goes out with this change
+            return;
+        }
+        m_held = true;
+        const QSignalBlocker quiet(this);
+        QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+    }
+
+private:
+    bool m_holding = false;
+    bool m_held = false;
+};
+
 TMessageView::TMessageView(QWidget *parent) : QPlainTextEdit(parent)
 {
     static const bool factoryInstalled = (QAccessible::installFactory(MessageViewFactory), true);
     (void)factoryInstalled;
+    auto *doc = new QTextDocument(this);
+    m_layout = new ReceivingLayout(doc);
+    doc->setDocumentLayout(m_layout);
+    setDocument(doc); // the editor's first document goes with it
+}
+
+void TMessageView::CatchUp()
+{
+    m_catchUpPosted = false;
+    if (m_layout) // not while the view is being made
+        m_layout->CatchUp();
+}
+
+// Input acts on an up-to-date view (a page down needs the scroll range). A
+// paint does not wait: it draws the document as it is.
+bool TMessageView::event(QEvent *e)
+{
+    if (e->type() != QEvent::Paint)
+        CatchUp();
+    return QPlainTextEdit::event(e);
+}
+
+bool TMessageView::viewportEvent(QEvent *e)
+{
+    if (e->type() != QEvent::Paint)
+        CatchUp();
+    return QPlainTextEdit::viewportEvent(e);
 }
 
 void TMessageView::AppendReceived(const QString &text)
@@ -154,8 +229,18 @@ void TMessageView::AppendReceived(const QString &text)
     // The received text is not the user's edit: nothing to undo.
     const bool undo = doc->isUndoRedoEnabled();
     doc->setUndoRedoEnabled(false);
+    // Inside an edit block the cursor does not work out its x position,
+    // which would lay out the last paragraph on every piece.
     QTextCursor cursor(doc);
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(shaped);
+    m_layout->Held([&] {
+        cursor.beginEditBlock();
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(shaped);
+        cursor.endEditBlock();
+    });
     doc->setUndoRedoEnabled(undo);
+    if (!m_catchUpPosted) {
+        m_catchUpPosted = true;
+        QMetaObject::invokeMethod(this, &TMessageView::CatchUp, Qt::QueuedConnection);
+    }
 }

@@ -1,5 +1,7 @@
 #include "viewtext.h"
 
+#include <cstring>
+
 namespace viewtext {
 
 bool OpensDirection(QStringView text)
@@ -12,8 +14,40 @@ bool OpensDirection(QStringView text)
     return false;
 }
 
+namespace {
+
+bool InDirectionRange(char16_t u)
+{
+    return char16_t(u - 0x202A) <= 0x2068 - 0x202A;
+}
+
+// Whether the text may hold a direction control, four characters at a
+// time: a group with none at or above U+2000 holds none, so text without
+// them (nearly all) is not searched line by line.
+bool MayOpenDirection(QStringView text)
+{
+    const char16_t *p = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 group;
+        std::memcpy(&group, p + i, sizeof group);
+        if ((group & 0xE000E000E000E000ULL) &&
+            (InDirectionRange(p[i]) || InDirectionRange(p[i + 1]) || InDirectionRange(p[i + 2]) ||
+             InDirectionRange(p[i + 3])))
+            return true;
+    }
+    for (; i < n; ++i)
+        if (InDirectionRange(p[i]))
+            return true;
+    return false;
+}
+
+} // namespace
+
 QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype lineChars, bool directionOpen)
 {
+    const bool mayOpen = MayOpenDirection(text);
     QString out;
     out.reserve(text.size() + text.size() / kLongLineChars + 1);
     const QChar *p = text.constData();
@@ -50,7 +84,7 @@ QString Paragraphs(const QString &text, qsizetype paragraphChars, qsizetype line
         out.append(p + i, end - i);
         paragraphChars += end - i;
         lineChars += end - i;
-        directionOpen = directionOpen || OpensDirection(QStringView(p + i, end - i));
+        directionOpen = directionOpen || (mayOpen && OpensDirection(QStringView(p + i, end - i)));
         if (end == n)
             break;
         if (paragraphChars >= kParagraphChars || directionOpen) {
