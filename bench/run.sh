@@ -4,7 +4,8 @@
 #   start-up time and memory (bench/startup), sending a 100 MiB file document
 #   and retrieving a 20 MiB message beside curl, msmtp and mpop (bench/engines),
 #   showing large messages, stepping through 1000 messages and the longest
-#   stall of the UI thread (bench/window), and what TLS costs on connect and
+#   stall of the UI thread (bench/window), sending a 20 MiB file through the
+#   window beside curl (bench/window/send.sh), and what TLS costs on connect and
 #   on a 20 MiB base64 attachment message beside curl (bench/tls).
 #
 #   bench/run.sh [BUILD_DIR]        (as root: the test mail servers need it)
@@ -20,5 +21,6 @@ BUILD_DIR=$build "$repo/scripts/build.sh"
 "$repo/bench/startup/run.sh" --write "$build"
 "$repo/bench/engines/run.sh" "$build"
 "$repo/bench/window/run.sh" "$build" --write
+"$repo/bench/window/send.sh" "$build" --write
 "$repo/bench/tls/run.sh" "$build"
 echo "docs/PERFORMANCE.md rewritten"
