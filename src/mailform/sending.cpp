@@ -98,7 +98,13 @@ void TMailForm::SendMessageFile(const QString &FileName)
 
 void TMailForm::SMTP1DocInput(QObject *, TDocInput *DocInput)
 {
-    SMTPStatus->SetSimpleText(SendProgressText(DocInput->State(), DocInput->BytesTotal(),
-                                               DocInput->BytesTransferred(), FSmtpFailed,
-                                               eTo->text(), SMTPStatus->text()));
+    const QString text = SendProgressText(DocInput->State(), DocInput->BytesTotal(), DocInput->BytesTransferred(),
+                                          FSmtpFailed, eTo->text(), SMTPStatus->text());
+    // Data progress comes for every quarter megabyte and the event loop runs
+    // between chunks: it is painted with the window's next paint. Painting
+    // each at once cost as much as sending the file.
+    if (DocInput->State() == short(DocState::Data))
+        SMTPStatus->setText(text);
+    else
+        SMTPStatus->SetSimpleText(text);
 }
