@@ -228,6 +228,10 @@ void TestSmtpCodec::encodingChoice_data()
     QTest::newRow("ASCII short lines") << QByteArray("hello\r\n") << true << S << QByteArray("US-ASCII");
     QTest::newRow("998 octets is still fine") << QByteArray(998, 'a') << true << S << QByteArray("US-ASCII");
     QTest::newRow("999 octets needs encoding") << QByteArray(999, 'a') << true << Q << QByteArray("US-ASCII");
+    QTest::newRow("long line after short ones") << QByteArray("ab\ncd\n") + QByteArray(999, 'a') + "\nx" << true << Q
+                                                << QByteArray("US-ASCII");
+    QTest::newRow("CRLF lines of 998 octets") << (QByteArray(998, 'a') + "\r\n").repeated(3) << true << S
+                                              << QByteArray("US-ASCII");
     QTest::newRow("UTF-8, server takes 8 bit") << QByteArray("caf\xc3\xa9") << true << E << QByteArray("UTF-8");
     QTest::newRow("UTF-8, 7-bit server") << QByteArray("caf\xc3\xa9") << false << Q << QByteArray("UTF-8");
     QTest::newRow("Latin-1 file") << QByteArray("caf\xe9") << true << E << QByteArray("ISO-8859-1");
@@ -239,11 +243,17 @@ void TestSmtpCodec::encodingChoice()
 {
     QFETCH(QByteArray, text);
     QFETCH(bool, server8bit);
-    BodyScan scan;
-    for (char c : text) // one octet at a time: state must carry across chunks
-        scan.Feed(QByteArrayView(&c, 1));
-    QTEST(int(scan.Choose(server8bit)), "encoding");
-    QTEST(scan.Charset(), "charset");
+    for (const bool octetwise : {false, true}) {
+        BodyScan scan;
+        if (octetwise) { // one octet at a time: state must carry across chunks
+            for (char c : text)
+                scan.Feed(QByteArrayView(&c, 1));
+        } else {
+            scan.Feed(text);
+        }
+        QTEST(int(scan.Choose(server8bit)), "encoding");
+        QTEST(scan.Charset(), "charset");
+    }
 }
 
 void TestSmtpCodec::envelope_data()

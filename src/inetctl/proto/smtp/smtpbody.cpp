@@ -12,6 +12,21 @@ void BodyScan::Feed(QByteArrayView bytes)
     m_size += bytes.size();
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
+    // Fastest path: a chunk of plain ASCII without CR or NUL, outside a
+    // UTF-8 sequence, leaves only the line lengths to learn. Checked once per
+    // chunk, so a chunk that fails costs two more passes at most.
+    if (!m_lastCR && !m_utf8Need && !std::memchr(p, '\r', size_t(n))
+        && textcore::IsAscii(bytes, textcore::NulEnds::Yes)) {
+        qsizetype start = 0;
+        while (const void *lf = std::memchr(p + start, '\n', size_t(n - start))) {
+            const qsizetype end = static_cast<const unsigned char *>(lf) - p;
+            m_longest = qMax(m_longest, m_current + end - start);
+            m_current = 0;
+            start = end + 1;
+        }
+        m_current += n - start;
+        return;
+    }
     qsizetype i = 0;
     qsizetype slowUntil = -1; // a line the fast path gave up on is read octet by octet to its end
     while (i < n) {
@@ -89,7 +104,11 @@ void DotStuffer::Feed(QByteArrayView in, QByteArray &out)
 {
     const char *p = in.data();
     const qsizetype n = in.size();
-    out.reserve(out.size() + n + n / 64 + 8);
+    // Every octet becomes two at most (a CR or LF its CRLF, a dot at a line
+    // start two dots), so the output is written in place, a line per copy.
+    const qsizetype start = out.size();
+    out.resize(start + 2 * n);
+    char *o = out.data() + start;
     qsizetype i = 0;
     while (i < n) {
         if (m_lastCR) {
@@ -102,20 +121,23 @@ void DotStuffer::Feed(QByteArrayView in, QByteArray &out)
         if (m_atLineStart) {
             m_atLineStart = false;
             if (p[i] == '.')
-                out.append('.');
+                *o++ = '.';
         }
         const void *lf = std::memchr(p + i, '\n', size_t(n - i));
         qsizetype end = lf ? static_cast<const char *>(lf) - p : n;
         if (const void *cr = std::memchr(p + i, '\r', size_t(end - i)))
             end = static_cast<const char *>(cr) - p;
-        out.append(p + i, end - i);
+        std::memcpy(o, p + i, size_t(end - i));
+        o += end - i;
         if (end == n)
             break;
-        out.append("\r\n", 2);
+        *o++ = '\r';
+        *o++ = '\n';
         m_atLineStart = true;
         m_lastCR = p[end] == '\r';
         i = end + 1;
     }
+    out.resize(o - out.constData());
 }
 
 void DotStuffer::Finish(QByteArray &out)
