@@ -1,7 +1,9 @@
 # Turns measurements into a Markdown report.
-# Input lines: LABEL<TAB>MAP_MS<TAB>MAXRSS_KIB; the first label seen is the
-# yardstick every other program is compared with.
-# Variables: aim_ms, aim_mib (the allowed excess over the yardstick).
+# Input lines: LABEL<TAB>MAP_MS<TAB>MAXRSS_KIB.
+# Variables: base, the yardstick every other program is compared with (the
+# first label seen when not given); also, a second program everything else is
+# compared with too, without an aim; aim_ms, aim_mib (the allowed excess over
+# the yardstick).
 BEGIN { FS = "\t" }
 
 function median(list, n,    v, i, j, t) {
@@ -46,16 +48,30 @@ END {
             l, n, mms[l], mslo, mshi, mmb[l], mblo, mbhi
         delete a; delete b
     }
-    base = order[1]
-    if (labels > 1) print ""
-    for (p = 2; p <= labels; p++) {
-        l = order[p]
-        dms = mms[l] - mms[base]; dmb = mmb[l] - mmb[base]
-        printf "- %s vs %s: %+.1f ms (x%.2f), %+.1f MiB (x%.2f)", l, base, \
-            dms, mms[l] / mms[base], dmb, mmb[l] / mmb[base]
-        if (aim_ms != "" && aim_mib != "")
-            printf "; aim (within %s ms and %s MiB): time %s, memory %s", aim_ms, aim_mib, \
-                (dms <= aim_ms ? "met" : "**not met**"), (dmb <= aim_mib ? "met" : "**not met**")
-        printf "\n"
+    if (base == "") base = order[1]
+    if (!(base in count)) {
+        printf "summarize: no measurements of %s\n", base > "/dev/stderr"
+        exit 2
     }
+    if (labels > 1) print ""
+    for (p = 1; p <= labels; p++) {
+        l = order[p]
+        if (l == base) continue
+        compare(l, base)
+        if (l != also && aim_ms != "" && aim_mib != "")
+            printf "; aim (within %s ms and %s MiB): time %s, memory %s", aim_ms, aim_mib, \
+                (mms[l] - mms[base] <= aim_ms ? "met" : "**not met**"), \
+                (mmb[l] - mmb[base] <= aim_mib ? "met" : "**not met**")
+        printf "\n"
+        if (l != also && also != "" && (also in count)) {
+            compare(l, also)
+            printf "\n"
+        }
+    }
+}
+
+function compare(l, ref,    dms, dmb) {
+    dms = mms[l] - mms[ref]; dmb = mmb[l] - mmb[ref]
+    printf "- %s vs %s: %+.1f ms (x%.2f), %+.1f MiB (x%.2f)", l, ref, \
+        dms, mms[l] / mms[ref], dmb, mmb[l] / mmb[ref]
 }

@@ -43,6 +43,16 @@ over the aim on memory only|b:40:10240 m:41:18433|time met, memory \*\*not met\*
 labels with spaces and a number|bare_Qt:40:10240 variant_2:41:10240|variant_2 vs bare_Qt
 EOF
 
+    # A yardstick named by the caller; the second reference gets no verdict.
+    out=$(printf 'bare\t20\t1024\nplain\t30\t2048\nours\t36\t3072\n' \
+        | awk -v aim_ms=5 -v aim_mib=4 -v base=plain -v also=bare -f "$here/summarize.awk")
+    expect_match "summary: held to the named yardstick" "$out" \
+        $'\n- ours vs plain: \\+6\\.0 ms \\(x1\\.20\\), \\+1\\.0 MiB \\(x1\\.50\\); aim \\(within 5 ms and 4 MiB\\): time \\*\\*not met\\*\\*, memory met\n'
+    expect_match "summary: also compared with the second reference, without an aim" "$out" \
+        $'\n- ours vs bare: \\+16\\.0 ms \\(x1\\.80\\), \\+2\\.0 MiB \\(x3\\.00\\)$'
+    expect_match "summary: the second reference against the yardstick, without an aim" "$out" \
+        $'\n- bare vs plain: -10\\.0 ms \\(x0\\.67\\), -1\\.0 MiB \\(x0\\.50\\)\n'
+
     # Malformed input is refused, never summarised as if it were data.
     for input in $'a\t12ms\t100' $'a\t12\t100\textra' $'a\t12' ''; do
         out=$(printf '%s\n' "$input" | grep -v '^$' | summarize 2>&1)
@@ -178,7 +188,8 @@ EOF
     local doc
     doc=$(cat "$tmp/repo/docs/PERFORMANCE.md")
     [ $rc -eq 0 ] && ok || bad "run.sh: --write succeeds" "$out"
-    expect_match "run.sh: table of both programs" "$out" '\| bare Qt window \| 1 \|.*\| orvmail \| 1 \|'
+    expect_match "run.sh: table of the three programs" "$out" \
+        '\| bare Qt window \| 1 \|.*\| plain Qt window, same widgets \| 1 \|.*\| orvmail \| 1 \|'
     expect_match "run.sh: other sections kept" "$doc" $'^# Performance\n\n## Engines\nE1\n\n## Start-up\n.*\n\n## Sending\nS1$'
     expect_match "run.sh: the command is recorded" "$doc" 'Command: `bench/startup/run.sh --write --no-session-bus --runs 1 --warmup 0 '
     [[ $doc != *OLD-FIGURES* ]] && ok || bad "run.sh: old figures replaced" "$doc"
