@@ -102,7 +102,7 @@ void TMailForm::SMTP1DocInput(QObject *, TDocInput *DocInput)
                                           FSmtpFailed, eTo->text(), SMTPStatus->text());
     // Data progress comes for every quarter megabyte and the event loop runs
     // between chunks: it is painted with the window's next paint. Painting
-    // each at once cost as much as sending the file.
+    // each at once took as much processor time as sending the file itself.
     if (DocInput->State() == short(DocState::Data))
         SMTPStatus->setText(text);
     else
