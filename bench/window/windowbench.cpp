@@ -52,6 +52,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -209,6 +210,37 @@ private:
     std::vector<Gap> m_gaps;
 };
 
+// Tells when the view has painted all the text it holds: a message counts
+// as shown then, not at "Retrieval complete" alone.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QPlainTextEdit *view) : m_view(view) { view->viewport()->installEventFilter(this); }
+    void Stepped() { m_paintedChars = -1; }
+    void WhenPainted(std::function<void()> then)
+    {
+        if (m_paintedChars == Chars() || !m_view->isVisible())
+            then();
+        else
+            m_then = std::move(then);
+    }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() != QEvent::Paint)
+            return false;
+        m_paintedChars = Chars();
+        // After the paint itself.
+        if (m_then)
+            QTimer::singleShot(0, this, std::exchange(m_then, nullptr));
+        return false;
+    }
+
+private:
+    qint64 Chars() const { return m_view->document()->characterCount(); }
+    QPlainTextEdit *m_view;
+    qint64 m_paintedChars = -1;
+    std::function<void()> m_then;
+};
+
 [[noreturn]] void Fail(const QString &why)
 {
     std::fprintf(stderr, "windowbench: %s\n", qPrintable(why));
@@ -228,6 +260,8 @@ struct Road {
     std::function<bool()> next;            // the user's step to the next message
     std::function<short()> position;
     std::function<qint64()> viewChars;
+    std::function<void(std::function<void()>)> whenPainted; // runs it once the view painted the message
+    std::function<void()> stepped;                          // a new message is asked for
 };
 
 int main(int argc, char **argv)
@@ -271,6 +305,10 @@ int main(int argc, char **argv)
         road.next = [updown] { return updown->Step(TUDBtnType::btNext); };
         road.position = [updown] { return updown->Position(); };
         road.viewChars = [view] { return qint64(view->document()->characterCount()); };
+        auto *watch = new PaintWatch(view);
+        watch->setParent(view);
+        road.whenPainted = [watch](std::function<void()> then) { watch->WhenPainted(std::move(then)); };
+        road.stepped = [watch] { watch->Stepped(); };
     } else {
         bare = std::make_unique<TPOP>();
         TPOP *pop = bare.get();
@@ -364,28 +402,38 @@ int main(int argc, char **argv)
         const QString failure = road.failure();
         if (!failure.isEmpty())
             Fail(QStringLiteral("message %1 ended with \"%2\"").arg(road.position()).arg(failure));
-        const double t = now();
         lastBytes = doc->BytesTransferred();
         bytesTotal += lastBytes;
         ++messages;
-        perMessage.push_back(messages == 1 ? t - clickAt : t - stepAt);
-        if (!opt.step || road.atLast()) {
-            doneAt = t;
-            // Whatever the view still does after the last chunk (layout,
-            // paint) also keeps the user waiting: go on ticking a while.
-            QTimer::singleShot(opt.settleMs, &app, [&] {
-                meter.Stop();
-                finished = true;
-                QApplication::quit();
+        const auto shown = [&] {
+            const double t = now();
+            perMessage.push_back(messages == 1 ? t - clickAt : t - stepAt);
+            if (!opt.step || road.atLast()) {
+                doneAt = t;
+                // Whatever the view still does after the last chunk (layout,
+                // paint) also keeps the user waiting: go on ticking a while.
+                QTimer::singleShot(opt.settleMs, &app, [&] {
+                    meter.Stop();
+                    finished = true;
+                    QApplication::quit();
+                });
+                return;
+            }
+            // The next press comes from the event loop, as a user's would.
+            QTimer::singleShot(0, &app, [&] {
+                stepAt = now();
+                if (road.stepped)
+                    road.stepped();
+                if (!road.next())
+                    Fail(QStringLiteral("could not step from message %1").arg(road.position()));
             });
-            return;
-        }
-        // The next press comes from the event loop, as a user's would.
-        QTimer::singleShot(0, &app, [&] {
-            stepAt = now();
-            if (!road.next())
-                Fail(QStringLiteral("could not step from message %1").arg(road.position()));
-        });
+        };
+        // The message is shown once the view has painted it, which it may
+        // do after "Retrieval complete".
+        if (road.whenPainted)
+            road.whenPainted(shown);
+        else
+            shown();
     });
 
     QTimer::singleShot(qint64(opt.timeoutS) * 1000, &app, [&] {

@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
