@@ -43,8 +43,9 @@ bool Open(TInternetControl &control, const QString &host)
            && control.State() == 4;
 }
 
-// One document to the catch-all mailbox; waits until it has ended.
-void SendOne(TSMTP &smtp, const QByteArray &subject)
+// One document to the catch-all mailbox; waits until it has ended, and
+// says whether it did.
+[[nodiscard]] bool SendOne(TSMTP &smtp, const QByteArray &subject)
 {
     TDocHeaders &h = smtp.DocInput()->Headers();
     h.Clear();
@@ -52,7 +53,7 @@ void SendOne(TSMTP &smtp, const QByteArray &subject)
     h.Add("From", "alice@orvanta.test");
     h.Add("Subject", QString::fromLatin1(subject));
     smtp.SendDoc(h, QStringLiteral("signed in\r\n"), QString());
-    QTest::qWaitFor([&] { return !smtp.Busy(); }, 20000);
+    return QTest::qWaitFor([&] { return !smtp.Busy(); }, 20000);
 }
 } // namespace
 
@@ -126,8 +127,8 @@ void TestProviderRoads::signInDelivers()
     smtp.SetUserId(user);
     smtp.SetPassword("alice-pw");
     const QByteArray first = NewSubject("signed in"), second = NewSubject("still signed in");
-    SendOne(smtp, first);
-    SendOne(smtp, second); // one sign-in per session: a second AUTH would be refused (503)
+    QVERIFY(SendOne(smtp, first));
+    QVERIFY(SendOne(smtp, second)); // one sign-in per session: a second AUTH would be refused (503)
     QVERIFY2(watch.errors.isEmpty(), qPrintable(watch.description));
     QVERIFY(Delivered(first) && Delivered(second));
     // A server that offered STARTTLS is remembered, so that a session
@@ -144,12 +145,12 @@ void TestProviderRoads::wrongPasswordThenRight()
     smtp.SetUserId("alice");
     smtp.SetPassword("not-the-password");
     const QByteArray refused = NewSubject("refused"), accepted = NewSubject("accepted");
-    SendOne(smtp, refused);
+    QVERIFY(SendOne(smtp, refused));
     QCOMPARE(watch.errors, QList<short>{1020});
     QVERIFY2(watch.description.contains("5.7.8"), qPrintable(watch.description)); // the server's own words
     QCOMPARE(smtp.State(), short(4));
     smtp.SetPassword("alice-pw");
-    SendOne(smtp, accepted);
+    QVERIFY(SendOne(smtp, accepted));
     QCOMPARE(watch.errors, QList<short>{1020});
     QVERIFY(Delivered(accepted));
     QVERIFY(!Delivered(refused));
@@ -161,12 +162,12 @@ void TestProviderRoads::signInRequiredWithoutPassword()
     ControlEvents watch(&smtp);
     QVERIFY(Open(smtp, At("SUBMIT_HOST", "SUBMIT_PORT")));
     smtp.SetUserId("alice");
-    SendOne(smtp, NewSubject("no password"));
+    QVERIFY(SendOne(smtp, NewSubject("no password")));
     QCOMPARE(watch.errors, QList<short>{1024});
     QVERIFY2(watch.description.contains("type the password on the Connect To page"), qPrintable(watch.description));
     smtp.SetPassword("alice-pw"); // and the next try goes through
     const QByteArray subject = NewSubject("password typed");
-    SendOne(smtp, subject);
+    QVERIFY(SendOne(smtp, subject));
     QCOMPARE(watch.errors.size(), 1);
     QVERIFY(Delivered(subject));
 }
@@ -233,7 +234,7 @@ void TestProviderRoads::idleSessionClosedByServer()
     QTRY_COMPARE_WITH_TIMEOUT(smtp.State(), short(4), 10000); // opened again
     QVERIFY2(watch.errors.isEmpty(), qPrintable(watch.description));
     const QByteArray subject = NewSubject("after an idle close");
-    SendOne(smtp, subject);
+    QVERIFY(SendOne(smtp, subject));
     QVERIFY2(watch.errors.isEmpty(), qPrintable(watch.description));
     QVERIFY(Delivered(subject));
 }
