@@ -551,6 +551,8 @@ class Desktop:
         """The window's pixels as (width, height, RGB bytes), optionally also
         saved as a PNG."""
         if path:
+            # Cases run in any order: the first to keep a picture makes the folder.
+            os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
             self.run("import", "-window", str(self.window), path, timeout=60)
         raw = self.run("import", "-window", str(self.window), "-depth", "8", "rgb:-",
                        timeout=60).stdout
