@@ -6,7 +6,8 @@
 #   showing large messages, stepping through 1000 messages and the longest
 #   stall of the UI thread (bench/window), sending a 20 MiB file through the
 #   window beside curl (bench/window/send.sh), and what TLS costs on connect and
-#   on a 20 MiB base64 attachment message beside curl (bench/tls).
+#   on a 20 MiB base64 attachment message beside curl (bench/tls), and the
+#   test command on a clean clone (bench/testcommand).
 #
 #   bench/run.sh [BUILD_DIR]        (as root: the test mail servers need it)
 #
@@ -23,4 +24,9 @@ BUILD_DIR=$build "$repo/scripts/build.sh"
 "$repo/bench/window/run.sh" "$build" --write
 "$repo/bench/window/send.sh" "$build" --write
 "$repo/bench/tls/run.sh" "$build"
+# The test command on a clean clone of the last commit takes a quarter of an
+# hour; ORV_BENCH_TESTCOMMAND=0 leaves it out.
+if [ "${ORV_BENCH_TESTCOMMAND:-1}" != 0 ]; then
+    "$repo/bench/testcommand/run.sh" --write
+fi
 echo "docs/PERFORMANCE.md rewritten"
