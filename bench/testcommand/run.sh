@@ -27,7 +27,8 @@ passed=$(grep -c 'tests passed, 0 tests failed' "$log" || true)
 counts=$(grep -o '[0-9]* tests failed out of [0-9]*' "$log" | sed 's/.* out of //' | paste -sd/ -)
 if [ "$status" != 0 ]; then
     tail -40 "$log" >&2
-    echo "run.sh: the test command failed (exit $status); nothing written" >&2
+    cp "$log" /tmp/orv-testcommand-failed.log
+    echo "run.sh: the test command failed (exit $status); nothing written; its output is in /tmp/orv-testcommand-failed.log" >&2
     exit 1
 fi
 

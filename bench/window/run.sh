@@ -192,8 +192,9 @@ qt=$(dpkg-query -W -f '${Version}' libqt6core6 2>/dev/null | sed 's/[+~].*//')
     echo
     cat "$tmp/table"
     echo
-    echo "Aim: the window never stalls $aim_stall ms or more; it shows a large message within about"
-    echo "3x curl's time."
+    echo "Aims: the window never stalls $aim_stall ms or more; it shows a 20 MiB message within 2x curl's"
+    echo "time (the \"x curl\" column); its peak stays within twice the message above the idle window"
+    echo "(the idle window's peak is in the start-up section). What stands in their way is below."
     echo
     echo "Where a stall comes from: \`windowbench --trace\` lists each stall over 20 ms with the chunks"
     echo "handed to the window during it. The control hands over 256 KiB chunks but reads the socket"

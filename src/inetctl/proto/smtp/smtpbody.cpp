@@ -12,6 +12,8 @@ void BodyScan::Feed(QByteArrayView bytes)
     m_size += bytes.size();
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
+    if (n == 0)
+        return; // an empty view may have no data at all, which memchr must not see
     // Fastest path: a chunk of plain ASCII without CR or NUL, outside a
     // UTF-8 sequence, leaves only the line lengths to learn. Checked once per
     // chunk, so a chunk that fails costs two more passes at most.
