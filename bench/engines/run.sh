@@ -176,15 +176,5 @@ DOC=$ROOT/docs/PERFORMANCE.md
 mkdir -p "$ROOT/docs"
 [[ -f $DOC ]] || printf '# Performance\n\n' >"$DOC"
 # Replace our section (up to the next "## " heading) or append it.
-python3 - "$DOC" "$SECTION" <<'PY'
-import re, sys
-path, section = sys.argv[1], sys.argv[2].rstrip() + "\n"
-text = open(path).read()
-pattern = re.compile(r"^## Engines\n.*?(?=^## |\Z)", re.S | re.M)
-if pattern.search(text):
-    text = pattern.sub(lambda m: section + "\n", text, count=1)
-else:
-    text = text.rstrip() + "\n\n" + section
-open(path, "w").write(text)
-PY
+python3 "$ROOT/bench/writesection.py" "$DOC" "## Engines" "$SECTION"
 echo "$SECTION"

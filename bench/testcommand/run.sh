@@ -67,14 +67,4 @@ MD
 )
 echo "$section"
 [ -n "$write" ] || exit 0
-python3 - "$repo/docs/PERFORMANCE.md" "$section" <<'PY'
-import re, sys
-path, section = sys.argv[1], sys.argv[2].rstrip() + "\n"
-text = open(path).read()
-pattern = re.compile(r"^## The test command\n.*?(?=^## |\Z)", re.S | re.M)
-if pattern.search(text):
-    text = pattern.sub(lambda m: section + "\n", text, count=1)
-else:
-    text = text.rstrip() + "\n\n" + section
-open(path, "w").write(text)
-PY
+python3 "$repo/bench/writesection.py" "$repo/docs/PERFORMANCE.md" "## The test command" "$section"
