@@ -80,3 +80,5 @@ void TInternetControl::SessionError(const SessionFailure &failure)
     bool cancelDisplay = false;
     RaiseEvent([&] { emit OnError(short(failure.number), failure.description, cancelDisplay); });
 }
+
+#include "moc_internetcontrol.cpp"

@@ -85,3 +85,5 @@ void TPOP::DocProgress(const pop::DocEvent &event)
     m_docOutput.SetProgress(event.state, event.transferred, event.text);
     RaiseEvent([&] { emit OnDocOutput(&m_docOutput); });
 }
+
+#include "moc_tpop.cpp"

@@ -73,3 +73,5 @@ void TSMTP::DocProgress(DocState state, qint64 total, qint64 transferred)
     m_docInput.SetProgress(state, total, transferred);
     RaiseEvent([&] { emit OnDocInput(&m_docInput); });
 }
+
+#include "moc_tsmtp.cpp"

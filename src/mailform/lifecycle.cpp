@@ -100,3 +100,5 @@ void TMailForm::ClearBtnClick(QObject *)
     OpenDialog.FileName.clear();
     reMessageText->clear();
 }
+
+#include "moc_mailform.cpp"

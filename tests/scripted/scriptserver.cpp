@@ -134,3 +134,5 @@ void ScriptServer::Run()
         ++m_pos;
     }
 }
+
+#include "moc_scriptserver.cpp"

@@ -22,3 +22,5 @@ void TBitBtn::SetGlyph(const QPixmap &glyph)
     }
     setIcon(icon);
 }
+
+#include "moc_bitbtn.cpp"

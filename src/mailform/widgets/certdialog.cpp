@@ -123,3 +123,5 @@ bool TCertificateDialog::Ask(QWidget *parent, const CertificateQuestion &questio
     delete dialog;
     return trusted;
 }
+
+#include "moc_certdialog.cpp"

@@ -34,3 +34,5 @@ void TImage::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
 }
+
+#include "moc_image.cpp"

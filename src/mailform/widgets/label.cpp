@@ -35,3 +35,5 @@ void TLabel::KeepFollowerClear()
         m_followerHome = follower->x();
     follower->move(std::max(m_followerHome, x() + width() + kFollowerGap), follower->y());
 }
+
+#include "moc_label.cpp"

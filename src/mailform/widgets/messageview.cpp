@@ -244,3 +244,5 @@ void TMessageView::AppendReceived(const QString &text)
         QMetaObject::invokeMethod(this, &TMessageView::CatchUp, Qt::QueuedConnection);
     }
 }
+
+#include "moc_messageview.cpp"

@@ -45,3 +45,5 @@ void TStatusBar::SetSimpleText(const QString &text)
     setText(text);
     repaint();
 }
+
+#include "moc_statusbar.cpp"

@@ -158,3 +158,5 @@ bool TUpDown::eventFilter(QObject *watched, QEvent *event)
     }
     return QWidget::eventFilter(watched, event);
 }
+
+#include "moc_updown.cpp"

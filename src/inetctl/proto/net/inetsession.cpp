@@ -708,3 +708,5 @@ void InetSession::TimerFired()
     }
     Fail(number, QStringLiteral("No answer from %1 within %2 seconds").arg(m_peerText).arg(m_timeoutMs / 1000));
 }
+
+#include "moc_inetsession.cpp"

@@ -239,3 +239,5 @@ void PopSession::QuitNow()
     FlushOutput();
     WaitForServer(true, QuitWaitMs);
 }
+
+#include "moc_popsession.cpp"

@@ -318,3 +318,5 @@ bool SmtpSession::OnIdleEnd()
     Reopen();
     return true;
 }
+
+#include "moc_smtpsession.cpp"
