@@ -7,7 +7,7 @@
 set -euo pipefail
 what=${1:-build}
 
-packages=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(g++ make ninja-build cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
           libxkbcommon-dev libgsasl-dev fonts-wine fonts-liberation2 libxcb-cursor0
           ca-certificates)
 case "$what" in
