@@ -3,7 +3,7 @@
 // uses, and the real window shows them. Repeatable enough to run under
 // callgrind or heaptrack, which windowbench against a live server is not.
 //
-//   viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N]
+//   viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view]
 //   viewbench --step [--messages N]
 //
 // Without --step one message of about N MiB (default 20) arrives in chunks
@@ -16,6 +16,10 @@
 //   mode=step messages=N total_ms=T per_message_ms=P stall_ms=S ...
 // stall_ms is the longest turn of the event loop, the paint included; a
 // message counts as shown once the view has painted it.
+// --qt-view hands the same chunks in the same turns to a plain QPlainTextEdit
+// of the view's size and font instead, each inserted at the end through a
+// cursor: what Qt's own text view costs for the text, the floor of any
+// window built on it.
 #include "apphandler.h"
 #include "docobjects.h"
 #include "mailform.h"
@@ -25,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -76,6 +81,7 @@ private:
 struct Options {
     bool oneLine = false;
     bool step = false;
+    bool qtView = false;
     int mib = 20;
     int chunkKib = 256;
     int turn = 8;
@@ -84,7 +90,7 @@ struct Options {
 
 [[noreturn]] void Usage()
 {
-    std::fprintf(stderr, "usage: viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] | "
+    std::fprintf(stderr, "usage: viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view] | "
                          "--step [--messages N]\n");
     std::exit(2);
 }
@@ -105,6 +111,10 @@ Options Parse(int argc, char **argv)
         const std::string opt = argv[i];
         if (opt == "--step") {
             o.step = true;
+            continue;
+        }
+        if (opt == "--qt-view") {
+            o.qtView = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -188,7 +198,18 @@ int main(int argc, char **argv)
         return 1;
     }
     pages->setCurrentWidget(readPage);
-    PaintWatch counter(view);
+    QPlainTextEdit plainView;
+    if (opt.qtView) {
+        if (opt.step)
+            Usage();
+        plainView.setFont(view->font());
+        plainView.setReadOnly(true);
+        plainView.setLineWrapMode(view->lineWrapMode());
+        plainView.resize(view->size());
+        form.hide();
+        plainView.show();
+    }
+    PaintWatch counter(opt.qtView ? &plainView : view);
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < 200)
@@ -196,6 +217,14 @@ int main(int argc, char **argv)
 
     TDocOutput doc;
     const auto raise = [&](DocState state, qint64 transferred, const QString &text = QString()) {
+        if (opt.qtView) {
+            if (state == DocState::Data) {
+                QTextCursor end(plainView.document());
+                end.movePosition(QTextCursor::End);
+                end.insertText(text);
+            }
+            return;
+        }
         doc.SetProgress(state, transferred, text);
         emit pop->OnDocOutput(&doc);
     };
@@ -285,7 +314,8 @@ int main(int argc, char **argv)
                     opt.messages, total, total / opt.messages, longest, rssBefore, maxRss, counter.paints);
     else
         std::printf("mode=single chars=%lld total_ms=%.1f stall_ms=%.1f rss_before_kib=%ld maxrss_kib=%ld paints=%ld\n",
-                    static_cast<long long>(view->document()->characterCount()), total, longest, rssBefore, maxRss,
+                    static_cast<long long>((opt.qtView ? plainView.document() : view->document())->characterCount()),
+                    total, longest, rssBefore, maxRss,
                     counter.paints);
     return 0;
 }
