@@ -59,10 +59,12 @@ $steps
 Whole command as timed from outside: $total s. $install_note
 
 What makes it: the tests run side by side (two more at a time than there are processors;
-the tests that use the shared mailboxes take turns), the sanitized build compiles at the
-lowest priority while the first round runs, the Qt headers are parsed once per library
-(precompiled), test code and the sanitized build are compiled with -O1 and line tables only,
-and the benchmark programs are left out of the sanitized build.
+the tests that use the shared mailboxes take turns), the longest tests start first, the
+sanitized build compiles at the lowest priority while the first round runs, the Qt headers
+are parsed once per library (precompiled), moc output is compiled with its class (the file
+automoc adds to each target is empty and loads no precompiled header), test code and the
+sanitized build are compiled with -O1 and line tables only, the benchmark programs are left
+out of the sanitized build, Ninja drives the build and gold links it.
 MD
 )
 echo "$section"
