@@ -63,11 +63,12 @@ struct Window {
     GuiTest::ModalLog Send()
     {
         Page(0);
-        GuiTest::ModalLog log = GuiTest::WhileAnsweringModals(
-            [&] { QTest::mouseClick(Find(form.get(), "SendBtn"), Qt::LeftButton); });
-        // A second document may still be under way after the press returns.
-        (void)QTest::qWaitFor([&] { return !smtp->Busy(); }, 20000);
-        return log;
+        return GuiTest::WhileAnsweringModals([&] {
+            QTest::mouseClick(Find(form.get(), "SendBtn"), Qt::LeftButton);
+            // A second document may still be under way after the press
+            // returns, and a box it raises belongs to this send.
+            (void)QTest::qWaitFor([&] { return !smtp->Busy(); }, 20000);
+        });
     }
 
     void Attach(const QString &file)
