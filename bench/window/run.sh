@@ -217,7 +217,7 @@ qt=$(dpkg-query -W -f '${Version}' libqt6core6 2>/dev/null | sed 's/[+~].*//')
     echo
     echo "$share_line"
     echo "To come within 2x curl the window's share would have to fall to 2x curl's time less the"
-    echo "control's own: about two thirds less than it is. That share is already about a fifth of what Qt's"
+    echo "control's own (both in the table above). That share is already about a fifth of what Qt's"
     echo "own text view takes for the same text (for 20 MiB of one line Qt's view took 312 s, measured"
     echo "once with \`viewbench --shape oneline --qt-view\`): what remains is the document storing the"
     echo "text as UTF-16 and Qt's insertion looking at every character. Any view on Qt's text document"
