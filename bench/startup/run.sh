@@ -169,7 +169,7 @@ echo >&2
 # Each program's rows together, in the order given.
 sort -s -t $'\t' -k1,1n "$tmp/results" | cut -f2- >"$tmp/ordered"
 awk -v aim_ms="$aim_ms" -v aim_mib="$aim_mib" -v base="$plain_label" -v also="$bare_label" \
-    -f "$here/summarize.awk" "$tmp/ordered" >"$tmp/table"
+    -f "$here/../stats.awk" -f "$here/summarize.awk" "$tmp/ordered" >"$tmp/table"
 cat "$tmp/table"
 
 [ -n "$write" ] || exit 0

@@ -4,19 +4,8 @@
 # first label seen when not given); also, a second program everything else is
 # compared with too, without an aim; aim_ms, aim_mib (the allowed excess over
 # the yardstick).
+# median() and number() come from bench/stats.awk.
 BEGIN { FS = "\t" }
-
-function median(list, n,    v, i, j, t) {
-    # Insertion sort: a few dozen values at most.
-    for (i = 1; i <= n; i++) v[i] = list[i]
-    for (i = 2; i <= n; i++) {
-        t = v[i]
-        for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]
-        v[j + 1] = t
-    }
-    lo = v[1]; hi = v[n]
-    return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-}
 
 NF != 3 || $2 !~ /^[0-9]+(\.[0-9]+)?$/ || $3 !~ /^[0-9]+$/ {
     printf "summarize: bad input line %d: %s\n", NR, $0 > "/dev/stderr"

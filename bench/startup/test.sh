@@ -24,7 +24,7 @@ bad() { failed=$((failed + 1)); echo "FAIL: $1" >&2; [ $# -gt 1 ] && printf '%s\
 expect_eq() { [ "$2" == "$3" ] && ok || bad "$1" "expected: $3"$'\n'"got:      $2"; }
 expect_match() { [[ $2 =~ $3 ]] && ok || bad "$1" "expected to match: $3"$'\n'"got: $2"; }
 
-summarize() { awk -v aim_ms=15 -v aim_mib=8 -f "$here/summarize.awk"; }
+summarize() { awk -v aim_ms=15 -v aim_mib=8 -f "$here/../stats.awk" -f "$here/summarize.awk"; }
 
 report_checks() {
     local out rc
@@ -45,7 +45,7 @@ EOF
 
     # A yardstick named by the caller; the second reference gets no verdict.
     out=$(printf 'bare\t20\t1024\nplain\t30\t2048\nours\t36\t3072\n' \
-        | awk -v aim_ms=5 -v aim_mib=4 -v base=plain -v also=bare -f "$here/summarize.awk")
+        | awk -v aim_ms=5 -v aim_mib=4 -v base=plain -v also=bare -f "$here/../stats.awk" -f "$here/summarize.awk")
     expect_match "summary: held to the named yardstick" "$out" \
         $'\n- ours vs plain: \\+6\\.0 ms \\(x1\\.20\\), \\+1\\.0 MiB \\(x1\\.50\\); aim \\(within 5 ms and 4 MiB\\): time \\*\\*not met\\*\\*, memory met\n'
     expect_match "summary: also compared with the second reference, without an aim" "$out" \
@@ -182,6 +182,7 @@ EOF
     # left alone: its figures land in our section and nowhere else.
     mkdir -p "$tmp/repo/bench/startup" "$tmp/repo/docs"
     cp "$here/run.sh" "$here/summarize.awk" "$here/section.awk" "$tmp/repo/bench/startup/"
+    cp "$here/../stats.awk" "$tmp/repo/bench/"
     printf '# Performance\n\n## Engines\nE1\n\n## Start-up\nOLD-FIGURES\n\n## Sending\nS1\n' >"$tmp/repo/docs/PERFORMANCE.md"
     out=$("$tmp/repo/bench/startup/run.sh" --write --no-session-bus --runs 1 --warmup 0 "$build" 2>&1)
     rc=$?

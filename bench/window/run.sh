@@ -180,7 +180,7 @@ awk -F'\t' -v OFS='\t' '{ r = ($2 == "window") ? 1 : ($2 == "curl") ? 3 : 2; pri
 # The cases in the order they were run.
 awk -F'\t' 'NR == FNR { if (!($1 in o)) o[$1] = ++n; next } { print o[$1] "\t" $0 }' \
     "$tmp/results" "$tmp/ordered" | sort -s -t $'\t' -k1,1n | cut -f2- >"$tmp/sorted"
-awk -v aim_stall="$aim_stall" -f "$here/summarize.awk" "$tmp/sorted" >"$tmp/table"
+awk -v aim_stall="$aim_stall" -f "$here/../stats.awk" -f "$here/summarize.awk" "$tmp/sorted" >"$tmp/table"
 cat "$tmp/table"
 share_line="The window's share alone, $mib MiB of lines (\`viewbench\`, no server, median of $runs): the mail window $share_window ms, Qt's QPlainTextEdit fed the same chunks $share_qt ms."
 echo "$share_line"

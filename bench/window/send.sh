@@ -171,7 +171,7 @@ for ((round = 0; round <= runs; round++)); do
 done
 echo >&2
 
-awk -v aim_ratio="$aim_ratio" -f "$here/sendsummary.awk" "$tmp/results" >"$tmp/table"
+awk -v aim_ratio="$aim_ratio" -f "$here/../stats.awk" -f "$here/sendsummary.awk" "$tmp/results" >"$tmp/table"
 cat "$tmp/table"
 
 [ -n "$write" ] || exit 0

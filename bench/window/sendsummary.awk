@@ -3,20 +3,8 @@
 # STALL_MS and PEAK_KIB may be "-". Roads keep the order they first appear
 # in; the road named "curl" is the yardstick, compared round by round.
 # Variables: aim_ratio (the window's time over curl's allowed in every round).
+# median() and number() come from bench/stats.awk.
 BEGIN { FS = "\t" }
-
-function median(list, n,    v, i, j, t) {
-    for (i = 1; i <= n; i++) v[i] = list[i] + 0
-    for (i = 2; i <= n; i++) {
-        t = v[i]
-        for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]
-        v[j + 1] = t
-    }
-    lo = v[1]; hi = v[n]
-    return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-}
-
-function number(x) { return x ~ /^[0-9]+(\.[0-9]+)?$/ }
 
 NF != 5 || $1 !~ /^[0-9]+$/ || !number($3) || !($4 == "-" || number($4)) || !($5 == "-" || number($5)) {
     printf "sendsummary: bad input line %d: %s\n", NR, $0 > "/dev/stderr"

@@ -7,7 +7,7 @@ failures=0
 check() { # description expected-line input...
     local what=$1 want=$2 out
     shift 2
-    out=$(printf '%s\n' "$@" | awk -v aim_ratio=1.1 -f "$here/sendsummary.awk" 2>&1)
+    out=$(printf '%s\n' "$@" | awk -v aim_ratio=1.1 -f "$here/../stats.awk" -f "$here/sendsummary.awk" 2>&1)
     if grep -qxF -- "$want" <<<"$out"; then echo "ok: $what"; else
         echo "FAILED: $what"; printf '%s\n' "$out"; failures=$((failures + 1)); fi
 }

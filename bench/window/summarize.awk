@@ -3,20 +3,8 @@
 # STALL_MS and PER_MESSAGE_MS may be "-". Cases and roads keep the order they
 # first appear in; the road named "curl" is the yardstick of each case.
 # Variables: aim_stall (ms; the longest stall allowed to the window).
+# median() and number() come from bench/stats.awk.
 BEGIN { FS = "\t" }
-
-function median(list, n,    v, i, j, t) {
-    for (i = 1; i <= n; i++) v[i] = list[i] + 0
-    for (i = 2; i <= n; i++) {
-        t = v[i]
-        for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]
-        v[j + 1] = t
-    }
-    lo = v[1]; hi = v[n]
-    return (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-}
-
-function number(x) { return x ~ /^[0-9]+(\.[0-9]+)?$/ }
 
 NF != 6 || !number($3) || !($4 == "-" || number($4)) || !number($5) || !($6 == "-" || number($6)) {
     printf "summarize: bad input line %d: %s\n", NR, $0 > "/dev/stderr"

@@ -22,7 +22,7 @@ printf '%s\n' \
     $'big\tcurl\t150\t-\t10240\t-' \
     $'box\twindow\t2000\t10\t30720\t1.5' \
     $'box\tcurl\t500\t-\t10240\t-' >"$tmp/in"
-awk -v aim_stall=50 -f "$here/summarize.awk" "$tmp/in" >"$tmp/out"
+awk -v aim_stall=50 -f "$here/../stats.awk" -f "$here/summarize.awk" "$tmp/in" >"$tmp/out"
 check "window row: medians, range, ratio, stalls, memory" \
     grep -qxF '| big | window | 3 | 200.0 | 100.0 | 300.0 | 2.00 | 40.0 | 60.0 | - | 101.0 |' "$tmp/out"
 check "curl row: even count takes the middle two" \
@@ -35,9 +35,9 @@ check "a case within the aim says so" grep -qF -- '- box: longest stall of the w
 
 printf 'big\twindow\tslow\t1\t1\t-\n' >"$tmp/bad"
 check "a malformed line is refused" \
-    bash -c '! awk -f "$1" "$2" >/dev/null 2>&1' _ "$here/summarize.awk" "$tmp/bad"
+    bash -c '! awk -f "$1" -f "$2" "$3" >/dev/null 2>&1' _ "$here/../stats.awk" "$here/summarize.awk" "$tmp/bad"
 check "no measurements is an error" \
-    bash -c '! awk -f "$1" /dev/null >/dev/null 2>&1' _ "$here/summarize.awk"
+    bash -c '! awk -f "$1" -f "$2" /dev/null >/dev/null 2>&1' _ "$here/../stats.awk" "$here/summarize.awk"
 
 # The messages: about the size asked for, lines of at most 70 characters or a
 # body of one line, and the same bytes for the same seed.
