@@ -1,4 +1,5 @@
 #include "internetcontrol.h"
+#include "engineloader.h"
 #include "eoleexception.h"
 
 namespace {
@@ -41,30 +42,37 @@ void TInternetControl::ReportHandlerError(const std::exception &error)
 
 short TInternetControl::State() const
 {
-    return short(m_session->ReportedState());
+    return short(m_engine ? m_engine->ReportedState() : ConnState::Disconnected);
 }
 
 void TInternetControl::PrepareCall()
 {
     m_errors.Clear();
-    m_session->SetTimeoutSeconds(Timeout());
+    if (m_engine)
+        m_engine->SetTimeoutSeconds(Timeout());
 }
 
 void TInternetControl::SetCertificateDecider(CertificateDecider *decider)
 {
-    m_session->SetCertificateDecider(decider);
+    m_decider = decider;
+    if (m_engine)
+        m_engine->SetCertificateDecider(decider);
 }
 
 void TInternetControl::Connect(const std::optional<QString> &remoteHost, const std::optional<int> &remotePort)
 {
-    if (m_session->State() != ConnState::Disconnected)
+    if (m_engine && m_engine->State() != ConnState::Disconnected)
         throw EOleException(EOleException::E_Fail, QStringLiteral("The %1 session is already open").arg(m_protocol));
     if (remoteHost)
         SetRemoteHost(*remoteHost);
     if (remotePort && (*remotePort < 1 || *remotePort > 65535))
         throw EOleException(EOleException::E_InvalidArg, QStringLiteral("Port %1 is not valid").arg(*remotePort));
+    if (!m_engine) {
+        m_engine = CreateEngine(Engines());
+        m_engine->SetCertificateDecider(m_decider);
+    }
     PrepareCall();
-    m_session->Open(RemoteHost(), RemotePort(), remotePort.value_or(0));
+    m_engine->Open(RemoteHost(), RemotePort(), remotePort.value_or(0));
 }
 
 void TInternetControl::SessionStateChanged(ConnState state)

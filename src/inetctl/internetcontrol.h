@@ -1,7 +1,7 @@
 #pragma once
 #include "docobjects.h"
 #include "inetstates.h"
-#include "net/inetsession.h"
+#include "engines.h"
 
 #include <QString>
 #include <QWidget>
@@ -16,6 +16,8 @@
 // list and Connect. Events are signals emitted on the user-interface thread,
 // raised by the engine once its step is done (net/inetsession.h): a handler
 // may open a modal box, call back into the control or have it deleted later.
+// The engine is made at the first Connect, when its module is opened
+// (engineloader.h); until then the control is disconnected and idle.
 class TInternetControl : public QWidget, protected virtual SessionListener {
     Q_OBJECT
     Q_PROPERTY(QString RemoteHost READ RemoteHost WRITE SetRemoteHost)
@@ -73,9 +75,9 @@ signals:
 
 protected:
     TInternetControl(const QString &protocol, int defaultPort, QWidget *parent);
-    // Called once by the derived control's constructor.
-    void SetSession(InetSession *session) { m_session = session; }
-    InetSession *Session() const { return m_session; }
+    // Makes the derived control's engine from the module's factory; called
+    // once, by the first Connect.
+    virtual Engine *CreateEngine(const EngineFactory &factory) = 0;
     // Before a call that starts work: a new failure replaces the old list.
     void PrepareCall();
 
@@ -101,7 +103,8 @@ private:
     static void ReportHandlerError(const std::exception &error);
 
     QString m_protocol;
-    InetSession *m_session = nullptr;
+    Engine *m_engine = nullptr; // owned by the derived control
+    CertificateDecider *m_decider = nullptr;
     TErrors m_errors;
     QString m_remoteHost;
     int m_remotePort;

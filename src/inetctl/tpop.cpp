@@ -13,38 +13,43 @@ QByteArray CommandArgument(const QString &text, const QString &what)
 }
 } // namespace
 
-TPOP::TPOP(QWidget *parent) : TInternetControl(QStringLiteral("POP"), 110, parent), m_session(new PopSession(this, this))
-{
-    SetSession(m_session);
-}
+TPOP::TPOP(QWidget *parent) : TInternetControl(QStringLiteral("POP"), 110, parent) {}
 
 TPOP::~TPOP()
 {
     // The engine must not call back into a control that is half destroyed.
-    delete m_session;
-    m_session = nullptr;
+    m_session.reset();
+}
+
+Engine *TPOP::CreateEngine(const EngineFactory &factory)
+{
+    m_session = factory.NewPop(this);
+    return m_session.get();
 }
 
 bool TPOP::Busy() const
 {
-    return m_session->Busy() || m_session->EventsWaiting();
+    return m_session && (m_session->Busy() || m_session->EventsWaiting());
 }
 
 short TPOP::ProtocolState() const
 {
-    return m_session->ReportedState() == ConnState::Connected ? short(m_session->ReportedProtocolState()) : 0;
+    return m_session && m_session->ReportedState() == ConnState::Connected ? short(m_session->ReportedProtocolState())
+                                                                           : 0;
 }
 
 void TPOP::Quit()
 {
-    m_session->Quit();
+    if (m_session)
+        m_session->Quit();
 }
 
 void TPOP::Authenticate(const std::optional<QString> &userId, const std::optional<QString> &password)
 {
     const QString user = userId.value_or(m_userId);
     const QString pass = password.value_or(m_password);
-    if (m_session->State() != ConnState::Connected || m_session->ProtocolState() != PopProtocolState::Authorization)
+    if (!m_session || m_session->State() != ConnState::Connected ||
+        m_session->ProtocolState() != PopProtocolState::Authorization)
         throw EOleException(EOleException::E_Fail, QStringLiteral("The POP session is not waiting for a login"));
     if (m_session->Busy())
         throw EOleException(EOleException::E_Fail, QStringLiteral("The POP control is busy"));
@@ -56,7 +61,8 @@ void TPOP::Authenticate(const std::optional<QString> &userId, const std::optiona
 
 void TPOP::RetrieveMessage(short messageNumber)
 {
-    if (m_session->State() != ConnState::Connected || m_session->ProtocolState() != PopProtocolState::Transaction)
+    if (!m_session || m_session->State() != ConnState::Connected ||
+        m_session->ProtocolState() != PopProtocolState::Transaction)
         throw EOleException(EOleException::E_Fail, QStringLiteral("Not logged in to a POP server"));
     if (m_session->Busy())
         throw EOleException(EOleException::E_Fail, QStringLiteral("The POP control is busy"));

@@ -1,7 +1,7 @@
 #pragma once
 #include "internetcontrol.h"
-#include "pop/popsession.h"
 
+#include <memory>
 #include <optional>
 
 // The POP client control (interface IPopControl).
@@ -65,6 +65,7 @@ signals:
     void OnRefreshMessageCount(qint32 Number);
 
 private:
+    Engine *CreateEngine(const EngineFactory &factory) override;
     void ProtocolStateChanged(PopProtocolState state) override;
     void MessageCount(qint32 count) override;
     void DocProgress(const pop::DocEvent &event) override;
@@ -76,7 +77,7 @@ private:
     qint64 m_maxMessageChars = pop::kMaxMessageChars;
     bool m_messageCut = false;
     TDocOutput m_docOutput;
-    PopSession *m_session;
+    std::unique_ptr<PopEngine> m_session; // from the first Connect on
 };
 
 using IPopControl = TPOP;

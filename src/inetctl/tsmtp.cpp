@@ -5,26 +5,29 @@
 #include <QPointer>
 #include <QTimer>
 
-TSMTP::TSMTP(QWidget *parent) : TInternetControl(QStringLiteral("SMTP"), 25, parent), m_session(new SmtpSession(this, this))
-{
-    SetSession(m_session);
-}
+TSMTP::TSMTP(QWidget *parent) : TInternetControl(QStringLiteral("SMTP"), 25, parent) {}
 
 TSMTP::~TSMTP()
 {
     // The engine must not call back into a control that is half destroyed.
-    delete m_session;
-    m_session = nullptr;
+    m_session.reset();
+}
+
+Engine *TSMTP::CreateEngine(const EngineFactory &factory)
+{
+    m_session = factory.NewSmtp(this);
+    return m_session.get();
 }
 
 bool TSMTP::Busy() const
 {
-    return m_verifying > 0 || m_session->DocumentRunning() || m_session->EventsWaiting();
+    return m_verifying > 0 || (m_session && (m_session->DocumentRunning() || m_session->EventsWaiting()));
 }
 
 void TSMTP::Quit()
 {
-    m_session->Quit();
+    if (m_session)
+        m_session->Quit();
 }
 
 void TSMTP::Verify(const QString &recipients)
@@ -47,7 +50,7 @@ void TSMTP::RunVerify(const QString &recipients)
 void TSMTP::SendDoc(const std::optional<TDocHeaders> &headers, const std::optional<QString> &inputData,
                     const std::optional<QString> &inputFile)
 {
-    if (m_session->State() != ConnState::Connected)
+    if (!m_session || m_session->State() != ConnState::Connected)
         throw EOleException(EOleException::E_Fail, QStringLiteral("Not connected to an SMTP server"));
     if (m_session->DocumentRunning())
         throw EOleException(EOleException::E_Fail, QStringLiteral("A document is already being sent"));

@@ -1,7 +1,7 @@
 #pragma once
 #include "internetcontrol.h"
-#include "smtp/smtpsession.h"
 
+#include <memory>
 #include <optional>
 
 // The SMTP client control (interface ISmtpControl).
@@ -39,13 +39,14 @@ signals:
     void OnDocInput(TDocInput *DocInput);
 
 private:
+    Engine *CreateEngine(const EngineFactory &factory) override;
     void DocProgress(DocState state, qint64 total, qint64 transferred) override;
     void RunVerify(const QString &recipients);
 
     QString m_userId;
     QString m_password;
     TDocInput m_docInput;
-    SmtpSession *m_session;
+    std::unique_ptr<SmtpEngine> m_session; // from the first Connect on
     int m_verifying = 0;
 };
 

@@ -2,7 +2,7 @@
 // written, a pin replaces the server's earlier one, lines the program does
 // not know survive a rewrite, files are private and never half written, and
 // a failure comes back as an error instead of a hang.
-#include "net/trust.h"
+#include "net/certquestion.h"
 #include "net/userstore.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "inetsession.h"
 #include "hostport.h"
 #include "tlserrors.h"
+#include "certquestion.h"
 #include "userstore.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,5 @@
 #pragma once
+#include "engine.h"
 #include "ineterrors.h"
 #include "inetstates.h"
 #include "trust.h"
@@ -20,22 +21,6 @@
 class QSslCertificate;
 class QSslSocket;
 class QTcpSocket;
-
-// A failure as the control reports it: its number, a description (the
-// server's own words when it sent some) and the server's reply lines.
-struct SessionFailure {
-    InetError number;
-    QString description;
-    QStringList serverLines;
-};
-
-// What every engine tells its owner.
-class SessionListener {
-public:
-    virtual ~SessionListener() = default;
-    virtual void SessionStateChanged(ConnState state) = 0;
-    virtual void SessionError(const SessionFailure &failure) = 0;
-};
 
 // The connection layer both engines share: RemoteHost parsing, the
 // asynchronous lookup (states 2 and 3), trying each address in turn, TLS

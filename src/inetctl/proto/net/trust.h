@@ -2,8 +2,6 @@
 #include <QDateTime>
 #include <QString>
 
-class QSslCertificate;
-
 // A certificate that did not verify only because nobody vouches for it
 // (self-signed, or its issuer is unknown), put to the user: trust it for
 // this server from now on, or not.
@@ -29,21 +27,11 @@ public:
     virtual bool TrustCertificate(const CertificateQuestion &question) = 0;
 };
 
-// The SHA-256 fingerprint of a certificate in the form above; "" for a null
-// certificate.
-QString CertificateFingerprint(const QSslCertificate &certificate);
-
 // A fingerprint written either way ("ab:cd:..." or "ABCD...") in the form
 // above; "" when the text is not 32 octets in hex.
 QString NormalFingerprint(const QString &text);
 // Both name the same certificate; never true for text that is no fingerprint.
 bool SameFingerprint(const QString &a, const QString &b);
-
-// The question for a certificate the server presented. `trustedFingerprint`
-// is the one pinned for the server before, "" when none: a pin that differs
-// marks the question as a changed certificate.
-CertificateQuestion AskAbout(const QString &server, const QSslCertificate &certificate,
-                             const QString &reason, const QString &trustedFingerprint);
 
 // Text that came from the server (a certificate's names), made safe to show
 // on one line: line breaks become spaces, other control and direction

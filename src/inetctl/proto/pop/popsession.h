@@ -1,16 +1,9 @@
 #pragma once
 #include "net/inetsession.h"
+#include "popengine.h"
 #include "poptransaction.h"
 
 #include <memory>
-
-// What the POP engine tells its owner, besides states and errors.
-class PopListener : public virtual SessionListener {
-public:
-    virtual void ProtocolStateChanged(PopProtocolState state) = 0;
-    virtual void MessageCount(qint32 count) = 0;
-    virtual void DocProgress(const pop::DocEvent &event) = 0;
-};
 
 // The POP3 engine (RFC 1939): the handshake, the login with its STAT, one
 // retrieval at a time, QUIT. It never deletes a message. It routes each

@@ -1,7 +1,7 @@
 #pragma once
 #include "inetstates.h"
 #include "mime/messagetext.h"
-#include "net/inetsession.h"
+#include "net/engine.h"
 #include "popcapa.h"
 #include "popreply.h"
 

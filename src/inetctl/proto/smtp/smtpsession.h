@@ -1,19 +1,12 @@
 #pragma once
 #include "net/inetsession.h"
+#include "smtpengine.h"
 #include "smtpsignin.h"
 #include "smtptransaction.h"
 
 #include <QElapsedTimer>
 
 #include <memory>
-
-// What the SMTP engine tells its owner, besides states and errors.
-class SmtpListener : public virtual SessionListener {
-public:
-    // The document's transfer state with its byte counts (body octets as
-    // the program gave them, before line-end normalisation and encoding).
-    virtual void DocProgress(DocState state, qint64 total, qint64 transferred) = 0;
-};
 
 // The SMTP engine (RFC 5321): the handshake, then one document at a time
 // (smtp::Transaction), signed in before the first one when a password is

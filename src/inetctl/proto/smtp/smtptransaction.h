@@ -1,6 +1,6 @@
 #pragma once
 #include "inetstates.h"
-#include "net/inetsession.h"
+#include "net/engine.h"
 #include "smtpbody.h"
 #include "smtpmessage.h"
 #include "smtpreply.h"
