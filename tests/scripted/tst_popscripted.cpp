@@ -6,6 +6,8 @@
 #include "scriptserver.h"
 #include "tpop.h"
 
+#include <QLibraryInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -30,6 +32,9 @@ void Login(TPOP *pop, ScriptServer *server)
 class TestPopScripted : public QObject {
     Q_OBJECT
 private slots:
+    // First: once the engines' module is open it stays open.
+    void unusableEnginesModule_data();
+    void unusableEnginesModule();
     void loginAndCount();
     void refusedPasswordErrsInAuthorizationThenQuits();
     void retrievals_data();
@@ -42,6 +47,43 @@ private slots:
     void longMessageIsCutAndTheSessionGoesOn_data();
     void longMessageIsCutAndTheSessionGoesOn();
 };
+
+// The engines' module opens at the first Connect. One that cannot be used
+// fails that call with the reason and leaves the control disconnected and
+// idle; the next test's Connect then opens the real one.
+void TestPopScripted::unusableEnginesModule_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "/nonexistent/orvmail-engines.so" << "/nonexistent/orvmail-engines.so";
+    QTest::newRow("not a library") << QStringLiteral(__FILE__) << QStringLiteral(__FILE__);
+    const QString core = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + "/libQt6Core.so.6";
+    QTest::newRow("another library") << core << core + ": not a module of this program";
+}
+
+void TestPopScripted::unusableEnginesModule()
+{
+    QFETCH(QString, module);
+    QFETCH(QString, reason);
+    qputenv("ORVANTA_MAIL_ENGINES", module.toLocal8Bit());
+    const auto restore = qScopeGuard([] { qunsetenv("ORVANTA_MAIL_ENGINES"); });
+    TPOP pop;
+    ControlEvents watch(&pop);
+    try {
+        pop.Connect("127.0.0.1", 1);
+        QFAIL("Connect did not throw");
+    } catch (const EOleException &error) {
+        QVERIFY2(error.Message().startsWith("The network engines could not be loaded ("), qPrintable(error.Message()));
+        QVERIFY2(error.Message().contains(reason), qPrintable(error.Message()));
+    }
+    QCOMPARE(pop.State(), short(6));
+    QCOMPARE(pop.ProtocolState(), short(0));
+    QVERIFY(!pop.Busy());
+    pop.Quit();
+    QVERIFY_THROWS_EXCEPTION(EOleException, pop.RetrieveMessage(1));
+    QTest::qWait(20);
+    QCOMPARE(watch.events, QStringList());
+}
 
 void TestPopScripted::loginAndCount()
 {
