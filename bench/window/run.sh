@@ -158,9 +158,10 @@ done
 echo >&2
 
 # The window's share alone (no server, no control), beside Qt's own plain
-# text view fed the same chunks in the same turns: how far the window is
-# from what Qt itself costs for the text. Lines only: Qt's view takes
-# minutes for one line of 20 MiB.
+# text view fed the same chunks in the same turns (how far the window is
+# from what Qt itself costs for the text) and beside one bare QString fed
+# them (what holding the text as UTF-16 costs by itself). Lines only: Qt's
+# view takes minutes for one line of 20 MiB.
 share() { # extra-options...: median total_ms of $runs runs
     local i out
     for ((i = 1; i <= runs; i++)); do
@@ -173,6 +174,7 @@ share() { # extra-options...: median total_ms of $runs runs
 echo "the window's share alone" >&2
 share_window=$(share)
 share_qt=$(share --qt-view)
+share_storage=$(share --storage)
 
 # Rows in a fixed order: window, control alone, curl.
 awk -F'\t' -v OFS='\t' '{ r = ($2 == "window") ? 1 : ($2 == "curl") ? 3 : 2; print r, $0 }' "$tmp/results" \
@@ -182,7 +184,7 @@ awk -F'\t' 'NR == FNR { if (!($1 in o)) o[$1] = ++n; next } { print o[$1] "\t" $
     "$tmp/results" "$tmp/ordered" | sort -s -t $'\t' -k1,1n | cut -f2- >"$tmp/sorted"
 awk -v aim_stall="$aim_stall" -f "$here/../stats.awk" -f "$here/summarize.awk" "$tmp/sorted" >"$tmp/table"
 cat "$tmp/table"
-share_line="The window's share alone, $mib MiB of lines (\`viewbench\`, no server, median of $runs): the mail window $share_window ms, Qt's QPlainTextEdit fed the same chunks $share_qt ms."
+share_line="The window's share alone, $mib MiB of lines (\`viewbench\`, no server, median of $runs): the mail window $share_window ms, Qt's QPlainTextEdit fed the same chunks $share_qt ms, one bare QString fed them (the text's storage alone, \`--storage\`) $share_storage ms."
 echo "$share_line"
 
 [ -n "$write" ] || exit 0
@@ -217,13 +219,18 @@ qt=$(dpkg-query -W -f '${Version}' libqt6core6 2>/dev/null | sed 's/[+~].*//')
     echo
     echo "$share_line"
     echo "To come within 2x curl the window's share would have to fall to 2x curl's time less the"
-    echo "control's own (both in the table above). That share is already about a fifth of what Qt's"
-    echo "own text view takes for the same text (for 20 MiB of one line Qt's view took 312 s, measured"
-    echo "once with \`viewbench --shape oneline --qt-view\`): what remains is the document storing the"
-    echo "text as UTF-16 and Qt's insertion looking at every character. Any view on Qt's text document"
-    echo "pays that; only a text view of our own, holding the message as received and laying out what"
-    echo "is visible, would not, and it would have to rebuild selection, copy, keyboard movement and"
-    echo "the accessible text interface that the view now has from Qt."
+    echo "control's own (both in the table above). That share is already a fraction of what Qt's own"
+    echo "text view takes for the same text (for 20 MiB of one line Qt's view took 312 s, measured"
+    echo "once with \`viewbench --shape oneline --qt-view\`). Most of what remains is holding the text"
+    echo "at all: Qt's text document keeps it in one UTF-16 buffer, 40 MiB for this message, and"
+    echo "writing 40 MiB of fresh memory costs what the QString row shows, mostly the first touch of"
+    echo "each page (about 10,000 page faults; this virtual machine takes some 12 microseconds for"
+    echo "each). A view of our own that kept the control's chunks instead would not escape it: the"
+    echo "control reuses one chunk's memory now, and would then fault in fresh memory for every"
+    echo "chunk. So the window's road cannot come below the control's time plus the QString row"
+    echo "while the message is held as QString text, whatever the view; only holding it in 8 bits"
+    echo "would, which a message in any charset does not allow without converting again on every"
+    echo "paint, copy and query of assistive technology."
     echo
     echo "Where a stall comes from: \`windowbench --trace\` lists each stall over 20 ms with the chunks"
     echo "handed to the window during it. The control hands over 256 KiB chunks but reads the socket"

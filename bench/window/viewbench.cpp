@@ -3,7 +3,7 @@
 // uses, and the real window shows them. Repeatable enough to run under
 // callgrind or heaptrack, which windowbench against a live server is not.
 //
-//   viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view]
+//   viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view | --storage]
 //   viewbench --step [--messages N]
 //
 // Without --step one message of about N MiB (default 20) arrives in chunks
@@ -20,6 +20,10 @@
 // of the view's size and font instead, each inserted at the end through a
 // cursor: what Qt's own text view costs for the text, the floor of any
 // window built on it.
+// --storage appends the same chunks in the same turns to one bare QString:
+// what holding the text as UTF-16 costs by itself (mostly the first touch
+// of each fresh page), which any view on Qt's text document pays, and any
+// view keeping the control's QString chunks pays in the control instead.
 #include "apphandler.h"
 #include "docobjects.h"
 #include "mailform.h"
@@ -82,6 +86,7 @@ struct Options {
     bool oneLine = false;
     bool step = false;
     bool qtView = false;
+    bool storage = false;
     int mib = 20;
     int chunkKib = 256;
     int turn = 8;
@@ -90,7 +95,7 @@ struct Options {
 
 [[noreturn]] void Usage()
 {
-    std::fprintf(stderr, "usage: viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view] | "
+    std::fprintf(stderr, "usage: viewbench [--shape lines|oneline] [--mib N] [--chunk KIB] [--turn N] [--qt-view | --storage] | "
                          "--step [--messages N]\n");
     std::exit(2);
 }
@@ -113,8 +118,10 @@ Options Parse(int argc, char **argv)
             o.step = true;
             continue;
         }
-        if (opt == "--qt-view") {
-            o.qtView = true;
+        if (opt == "--qt-view" || opt == "--storage") {
+            (opt == "--qt-view" ? o.qtView : o.storage) = true;
+            if (o.qtView && o.storage)
+                Usage();
             continue;
         }
         if (i + 1 >= argc)
@@ -209,6 +216,9 @@ int main(int argc, char **argv)
         form.hide();
         plainView.show();
     }
+    if (opt.storage && opt.step)
+        Usage();
+    QString storage;
     PaintWatch counter(opt.qtView ? &plainView : view);
     QElapsedTimer settle;
     settle.start();
@@ -217,6 +227,11 @@ int main(int argc, char **argv)
 
     TDocOutput doc;
     const auto raise = [&](DocState state, qint64 transferred, const QString &text = QString()) {
+        if (opt.storage) {
+            if (state == DocState::Data)
+                storage.append(text);
+            return;
+        }
         if (opt.qtView) {
             if (state == DocState::Data) {
                 QTextCursor end(plainView.document());
@@ -314,7 +329,8 @@ int main(int argc, char **argv)
                     opt.messages, total, total / opt.messages, longest, rssBefore, maxRss, counter.paints);
     else
         std::printf("mode=single chars=%lld total_ms=%.1f stall_ms=%.1f rss_before_kib=%ld maxrss_kib=%ld paints=%ld\n",
-                    static_cast<long long>((opt.qtView ? plainView.document() : view->document())->characterCount()),
+                    static_cast<long long>(opt.storage ? storage.size()
+                                           : (opt.qtView ? plainView.document() : view->document())->characterCount()),
                     total, longest, rssBefore, maxRss,
                     counter.paints);
     return 0;
