@@ -6,6 +6,7 @@
 #include "smtp/smtpsession.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
