@@ -16,7 +16,6 @@ QStringList Candidates()
     if (QCoreApplication::instance())
         places.append(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(ORV_ENGINES_FROM_PROGRAM));
     places.append(QStringLiteral(ORV_ENGINES_BUILT));
-    places.removeDuplicates();
     return places;
 }
 
@@ -27,16 +26,14 @@ const EngineFactory *Open(const QString &file, QStringList *problems)
         problems->append(library.errorString());
         return nullptr;
     }
-    // The library stays loaded: engines made from it may live until exit.
     const auto entry = reinterpret_cast<EngineEntry>(library.resolve(kEngineEntryName));
-    if (!entry) {
-        problems->append(QStringLiteral("%1: not a module of this program").arg(file));
-        return nullptr;
-    }
-    const EngineFactory *factory = entry(ORV_ENGINES_BUILD_ID);
-    if (!factory)
-        problems->append(QStringLiteral("%1: built from other sources than this program").arg(file));
-    return factory;
+    const EngineFactory *factory = entry ? entry(ORV_ENGINES_BUILD_ID) : nullptr;
+    if (factory)
+        return factory; // stays loaded: engines made from it may live until exit
+    problems->append(entry ? QStringLiteral("%1: built from other sources than this program").arg(file)
+                           : QStringLiteral("%1: not a module of this program").arg(file));
+    library.unload(); // nothing of it is in use
+    return nullptr;
 }
 
 } // namespace
